@@ -1,0 +1,187 @@
+// cudacpu: the subset of the CUDA runtime API and of the device facilities
+// that our programs use, implemented on the host CPU.
+//
+// Sources include <cuda_runtime.h> on both backends: nvcc finds the real one,
+// g++ finds this one. Everything public here carries CUDA's own names, types
+// and numeric error codes; the machinery behind it lives in namespace cudacpu.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+#include <utility>
+
+// ---------------------------------------------------------------------------
+// Qualifiers. Device code is ordinary host code here. Static shared memory is
+// one copy per worker thread: a worker runs one block at a time to
+// completion, so the threads of a block share it and concurrent blocks do not.
+#define __global__
+#define __device__
+#define __host__
+#define __constant__
+#define __shared__ static thread_local
+#define __forceinline__ inline __attribute__((always_inline))
+
+// ---------------------------------------------------------------------------
+// Error codes: the CUDA runtime's values.
+enum cudaError {
+    cudaSuccess = 0,
+    cudaErrorInvalidValue = 1,
+    cudaErrorMemoryAllocation = 2,
+    cudaErrorInitializationError = 3,
+    cudaErrorInvalidConfiguration = 9,
+    cudaErrorInvalidSymbol = 13,
+    cudaErrorInvalidDevicePointer = 17,
+    cudaErrorInvalidMemcpyDirection = 21,
+    cudaErrorInsufficientDriver = 35,
+    cudaErrorNoDevice = 100,
+    cudaErrorInvalidDevice = 101,
+    cudaErrorInvalidResourceHandle = 400,
+    cudaErrorNotReady = 600,
+    cudaErrorLaunchOutOfResources = 701,
+    cudaErrorLaunchFailure = 719,
+    cudaErrorUnknown = 999
+};
+typedef enum cudaError cudaError_t;
+
+enum cudaMemcpyKind {
+    cudaMemcpyHostToHost = 0,
+    cudaMemcpyHostToDevice = 1,
+    cudaMemcpyDeviceToHost = 2,
+    cudaMemcpyDeviceToDevice = 3,
+    cudaMemcpyDefault = 4
+};
+
+struct uint3 {
+    unsigned int x, y, z;
+};
+
+struct dim3 {
+    unsigned int x, y, z;
+    constexpr dim3(unsigned int vx = 1, unsigned int vy = 1, unsigned int vz = 1)
+        : x(vx), y(vy), z(vz) {}
+    constexpr dim3(uint3 v) : x(v.x), y(v.y), z(v.z) {}
+    constexpr operator uint3() const { return uint3{x, y, z}; }
+};
+
+struct cudaDeviceProp {
+    char name[256];
+    std::size_t totalGlobalMem;
+    std::size_t sharedMemPerBlock;
+    int regsPerBlock;
+    int warpSize;
+    int maxThreadsPerBlock;
+    int maxThreadsDim[3];
+    int maxGridSize[3];
+    std::size_t totalConstMem;
+    int major;
+    int minor;
+    int multiProcessorCount;
+};
+
+typedef struct CUstream_st *cudaStream_t;
+typedef struct CUevent_st *cudaEvent_t;
+
+// ---------------------------------------------------------------------------
+// Built-in variables of the thread being run (per worker thread; the block
+// scheduler sets them before it runs or resumes a thread).
+extern thread_local uint3 threadIdx;
+extern thread_local uint3 blockIdx;
+extern thread_local dim3 blockDim;
+extern thread_local dim3 gridDim;
+
+// Block-wide barrier.
+void __syncthreads();
+
+// ---------------------------------------------------------------------------
+// Runtime API.
+const char *cudaGetErrorString(cudaError_t error);
+const char *cudaGetErrorName(cudaError_t error);
+cudaError_t cudaGetLastError();
+cudaError_t cudaPeekAtLastError();
+
+cudaError_t cudaGetDeviceCount(int *count);
+cudaError_t cudaGetDevice(int *device);
+cudaError_t cudaSetDevice(int device);
+cudaError_t cudaGetDeviceProperties(cudaDeviceProp *prop, int device);
+cudaError_t cudaDeviceSynchronize();
+cudaError_t cudaDeviceReset();
+
+cudaError_t cudaMalloc(void **devPtr, std::size_t size);
+cudaError_t cudaFree(void *devPtr);
+cudaError_t cudaMemcpy(void *dst, const void *src, std::size_t count, cudaMemcpyKind kind);
+cudaError_t cudaMemset(void *devPtr, int value, std::size_t count);
+
+cudaError_t cudaEventCreate(cudaEvent_t *event);
+cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t stream = 0);
+cudaError_t cudaEventSynchronize(cudaEvent_t event);
+cudaError_t cudaEventElapsedTime(float *ms, cudaEvent_t start, cudaEvent_t end);
+cudaError_t cudaEventDestroy(cudaEvent_t event);
+
+template <class T>
+cudaError_t cudaMalloc(T **devPtr, std::size_t size)
+{
+    return cudaMalloc(reinterpret_cast<void **>(devPtr), size);
+}
+
+namespace cudacpu {
+cudaError_t memcpy_to_symbol(void *symbol, std::size_t symbol_size, const void *src,
+                             std::size_t count, std::size_t offset, cudaMemcpyKind kind);
+cudaError_t memcpy_from_symbol(void *dst, const void *symbol, std::size_t symbol_size,
+                               std::size_t count, std::size_t offset, cudaMemcpyKind kind);
+}  // namespace cudacpu
+
+template <class T>
+cudaError_t cudaMemcpyToSymbol(const T &symbol, const void *src, std::size_t count,
+                               std::size_t offset = 0,
+                               cudaMemcpyKind kind = cudaMemcpyHostToDevice)
+{
+    return cudacpu::memcpy_to_symbol(const_cast<T *>(&symbol), sizeof(T), src, count, offset,
+                                     kind);
+}
+
+template <class T>
+cudaError_t cudaMemcpyFromSymbol(void *dst, const T &symbol, std::size_t count,
+                                 std::size_t offset = 0,
+                                 cudaMemcpyKind kind = cudaMemcpyDeviceToHost)
+{
+    return cudacpu::memcpy_from_symbol(dst, &symbol, sizeof(T), count, offset, kind);
+}
+
+// ---------------------------------------------------------------------------
+// Kernel launch (reached through launch() of the shared launch header; the
+// triple chevron does not exist for g++).
+namespace cudacpu {
+
+// A kernel bound to its arguments: run_row(closure, from, to) executes the
+// threads threadIdx.x = from .. to - 1 of the current row of the block
+// (threadIdx.y and .z and the block built-ins are set by the caller).
+struct KernelThunk {
+    void (*run_row)(const void *closure, unsigned from, unsigned to);
+    const void *closure;
+};
+
+// Checks the configuration like the real runtime, then runs every block.
+// A refused configuration runs nothing and is reported through
+// cudaGetLastError() as cudaErrorInvalidConfiguration.
+void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t shared_bytes,
+                   cudaStream_t stream);
+
+// Start of the dynamic shared memory of the running block.
+void *dynamic_shared_memory();
+
+template <class Kernel, class... Args>
+struct BoundKernel {
+    Kernel kernel;
+    std::tuple<Args...> args;
+    static void run_row(const void *self, unsigned from, unsigned to)
+    {
+        const auto *b = static_cast<const BoundKernel *>(self);
+        for (unsigned x = from; x < to; ++x) {
+            threadIdx.x = x;
+            std::apply(b->kernel, b->args);
+        }
+    }
+};
+
+}  // namespace cudacpu
