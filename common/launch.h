@@ -1,8 +1,10 @@
 // Kernel launch and dynamic shared memory, written once for both backends.
 //
-//   launch(kernel, grid, block, shared_bytes, stream, args...)
+//   launch<kernel>(grid, block, shared_bytes, stream, args...)
 //
-// is the triple-chevron launch under nvcc and the cudacpu launcher under g++.
+// is the triple-chevron launch under nvcc and the cudacpu launcher under g++
+// (the kernel as a template argument lets g++ inline it into the loop over a
+// block's threads).
 // Like the triple chevron it launches only when the configuration is
 // accepted; a refusal is left for cudaGetLastError().
 //
@@ -21,6 +23,13 @@
 
 #ifdef __CUDACC__
 
+template <auto Kernel, class... Args>
+inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t stream,
+                   Args... args)
+{
+    Kernel<<<grid, block, shared_bytes, stream>>>(args...);
+}
+
 template <class... Params, class... Args>
 inline void launch(void (*kernel)(Params...), dim3 grid, dim3 block, std::size_t shared_bytes,
                    cudaStream_t stream, Args... args)
@@ -32,6 +41,18 @@ inline void launch(void (*kernel)(Params...), dim3 grid, dim3 block, std::size_t
 #define UNROLL_FULLY _Pragma("unroll")
 
 #else
+
+template <auto Kernel, class... Args>
+inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t stream,
+                   Args... args)
+{
+    using Params = typename cudacpu::KernelParams<decltype(Kernel)>::type;
+    static_assert(std::tuple_size_v<Params> == sizeof...(Args),
+                  "wrong number of kernel arguments");
+    const Params params{args...};
+    cudacpu::launch_kernel({&cudacpu::StaticKernel<Kernel>::run_row, &params}, grid, block,
+                           shared_bytes, stream);
+}
 
 template <class... Params, class... Args>
 inline void launch(void (*kernel)(Params...), dim3 grid, dim3 block, std::size_t shared_bytes,

@@ -10,7 +10,8 @@
 #include "bitonic_sort.cuh"
 #include "launch.h"
 
-inline int run_sort(void (*kernel)(int *))
+template <auto kernel>
+int run_sort()
 {
     constexpr std::size_t bytes = SORT_SIZE * sizeof(int);
     int values[SORT_SIZE];
@@ -24,7 +25,7 @@ inline int run_sort(void (*kernel)(int *))
     cudaEventCreate(&start);
     cudaEventCreate(&stop);
     cudaEventRecord(start, 0);
-    launch(kernel, dim3(1, 1, 1), dim3(SORT_SIZE, 1, 1), bytes, 0, dvalues);
+    launch<kernel>(dim3(1, 1, 1), dim3(SORT_SIZE, 1, 1), bytes, 0, dvalues);
     cudaEventRecord(stop, 0);
     cudaEventSynchronize(stop);
     float elapsed_ms = 0.0f;  // stays 0 when the events fail

@@ -84,11 +84,13 @@ typedef struct CUevent_st *cudaEvent_t;
 
 // ---------------------------------------------------------------------------
 // Built-in variables of the thread being run (per worker thread; the block
-// scheduler sets them before it runs or resumes a thread).
-extern thread_local uint3 threadIdx;
-extern thread_local uint3 blockIdx;
-extern thread_local dim3 blockDim;
-extern thread_local dim3 gridDim;
+// scheduler sets them before it runs or resumes a thread). __thread rather
+// than thread_local: no dynamic initialisation, so an access is one
+// thread-pointer-relative load, not a call.
+extern __thread uint3 threadIdx;
+extern __thread uint3 blockIdx;
+extern __thread dim3 blockDim;
+extern __thread dim3 gridDim;
 
 // Block-wide barrier.
 void __syncthreads();
@@ -169,6 +171,29 @@ void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t 
 
 // Start of the dynamic shared memory of the running block.
 void *dynamic_shared_memory();
+
+// The parameter types of a kernel, as a tuple.
+template <class Kernel>
+struct KernelParams;
+template <class... Params>
+struct KernelParams<void (*)(Params...)> {
+    using type = std::tuple<Params...>;
+};
+
+// A kernel known at compile time, so that the loop over the threads of a row
+// calls (and usually inlines) it directly. The closure is its argument tuple.
+template <auto Kernel>
+struct StaticKernel {
+    using Args = typename KernelParams<decltype(Kernel)>::type;
+    static void run_row(const void *closure, unsigned from, unsigned to)
+    {
+        const Args &args = *static_cast<const Args *>(closure);
+        for (unsigned x = from; x < to; ++x) {
+            threadIdx.x = x;
+            std::apply(Kernel, args);
+        }
+    }
+};
 
 template <class Kernel, class... Args>
 struct BoundKernel {

@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -35,10 +36,10 @@
 #include <sanitizer/common_interface_defs.h>
 #endif
 
-thread_local uint3 threadIdx;
-thread_local uint3 blockIdx;
-thread_local dim3 blockDim;
-thread_local dim3 gridDim;
+__thread uint3 threadIdx;
+__thread uint3 blockIdx;
+__thread dim3 blockDim;
+__thread dim3 gridDim;
 
 namespace cudacpu {
 
@@ -96,6 +97,7 @@ struct Launch {
     dim3 block;
     std::size_t shared_bytes;
     unsigned long long blocks;
+    unsigned long long chunk;  // blocks a worker takes at a time
     std::atomic<unsigned long long> next{0};
 };
 
@@ -109,13 +111,21 @@ public:
         launch_ = &launch;
         dynamic_shared_.resize(launch.shared_bytes);
         const unsigned long long gx = launch.grid.x;
-        const unsigned long long gxy = gx * launch.grid.y;
+        const unsigned long long gxy = gx * launch.grid.y * launch.grid.z;
         for (;;) {
-            const unsigned long long b = launch.next.fetch_add(1, std::memory_order_relaxed);
-            if (b >= launch.blocks) break;
-            blockIdx = uint3{static_cast<unsigned>(b % gx), static_cast<unsigned>(b / gx % launch.grid.y),
-                             static_cast<unsigned>(b / gxy)};
+            const unsigned long long first =
+                launch.next.fetch_add(launch.chunk, std::memory_order_relaxed);
+            if (first >= launch.blocks) break;
+            const unsigned long long last = std::min(first + launch.chunk, launch.blocks);
+            for (unsigned long long b = first; b < last; ++b) {
+            if (gxy == gx)  // one row of blocks: no divisions
+                blockIdx = uint3{static_cast<unsigned>(b), 0, 0};
+            else
+                blockIdx = uint3{static_cast<unsigned>(b % gx),
+                                 static_cast<unsigned>(b / gx % launch.grid.y),
+                                 static_cast<unsigned>(b / (gx * launch.grid.y))};
             run_block();
+            }
         }
         launch_ = nullptr;
     }
@@ -378,8 +388,12 @@ void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t 
         record(cudaErrorInvalidConfiguration);
         return;
     }
-    Launch launch{thunk, grid, block, shared_bytes,
-                  static_cast<unsigned long long>(grid.x) * grid.y * grid.z};
+    const unsigned long long blocks = static_cast<unsigned long long>(grid.x) * grid.y * grid.z;
+    // Workers take blocks in chunks, few enough to keep the shared counter
+    // cold, many enough (eight per worker) to balance the load.
+    const unsigned long long chunk = std::clamp<unsigned long long>(
+        blocks / (8ull * static_cast<unsigned>(worker_count())), 1, 64);
+    Launch launch{thunk, grid, block, shared_bytes, blocks, chunk};
     pool().run(launch);
 }
 

@@ -135,10 +135,13 @@ private:
     std::map<std::uintptr_t, std::size_t> blocks_;
 };
 
+// Device memory lives until the process ends, as a GPU context's does: the
+// registry is never destroyed, so what a program does not free stays
+// reachable rather than leaked.
 Allocations &allocations()
 {
-    static Allocations instance;
-    return instance;
+    static Allocations *instance = new Allocations;
+    return *instance;
 }
 
 }  // namespace
@@ -450,8 +453,8 @@ private:
 
 Events &events()
 {
-    static Events instance;
-    return instance;
+    static Events *instance = new Events;  // lives as long as the process, like allocations()
+    return *instance;
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, where it is missing (Debian).
+set -euo pipefail
+
+needed=(cmake g++ make libboost-context-dev libgtest-dev libbenchmark-dev)
+missing=()
+for pkg in "${needed[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi

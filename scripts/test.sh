@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything this machine can build and runs every test:
+#   - the cuda backend, where nvcc exists (its programs are then also run
+#     here: without a GPU they must fail cleanly);
+#   - the cpu backend, with all tests;
+#   - the cpu backend under AddressSanitizer and UBSan, all tests but the
+#     long physics runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/common.sh
+scripts/setup.sh
+
+jobs=$(nproc)
+cuda_bin=""
+nvcc=$(find_nvcc)
+if [ -n "$nvcc" ]; then
+  echo "== cuda backend ($nvcc)"
+  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" >/dev/null
+  cmake --build --preset cuda -j "$jobs"
+  cuda_bin="$PWD/build/cuda/bin"
+else
+  echo "== cuda backend: no nvcc here, skipped"
+fi
+
+echo "== cpu backend"
+cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" >/dev/null
+cmake --build --preset cpu -j "$jobs"
+ctest --preset cpu -j "$jobs"
+
+echo "== cpu backend with sanitizers"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs" -LE physics
