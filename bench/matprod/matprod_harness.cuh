@@ -16,7 +16,7 @@ int run_matrix_product()
 {
     constexpr int elements = kMatrixWidth * kMatrixWidth;
     constexpr std::size_t bytes = elements * sizeof(float);
-    static float M[elements], N[elements], P[elements];
+    float M[elements], N[elements], P[elements];
     for (int i = 0; i < kMatrixWidth; ++i)
         for (int j = 0; j < kMatrixWidth; ++j) {
             M[i * kMatrixWidth + j] = 10.0f;
