@@ -58,7 +58,7 @@ __constant__ double wdiag = 0.027777777777777776; // diagonal neighbours, 1/36
 
 // Uploads the 43 host values, once, before the first time step. The status of
 // the uploads is not examined: a failed upload leaves that constant unset.
-inline int copy_constants_to_device()
+int copy_constants_to_device()
 {
     cudaMemcpyToSymbol(zero, &hzero, sizeof(double), 0, cudaMemcpyHostToDevice);
     cudaMemcpyToSymbol(one, &hone, sizeof(double), 0, cudaMemcpyHostToDevice);

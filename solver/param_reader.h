@@ -1,0 +1,29 @@
+// Parameter file reader: whitespace-separated key and value tokens loaded
+// once into a table, with typed lookups by key.
+#pragma once
+
+#define MAX_PARAMS 25        // pairs the table holds
+#define PARAM_TOKEN_SIZE 30  // token buffer: at most 29 characters
+
+struct param {
+    char *key;
+    char *value;
+};
+
+extern param params[MAX_PARAMS];
+extern int paramsCount;
+
+// Loads the file into params. A file that cannot be opened ends the process
+// ("Error, ptr is NULL", status 1); a key without a value ends it with
+// status -1; a token over 29 characters or more than 25 pairs ends it with a
+// message on standard error and status 1.
+void readInputParameters(const char *path);
+
+// Lookups of the first entry with this key: 1 (1.0) and the converted value
+// stored in target, or -1 (-1.0) with target untouched.
+int GetInt(const char *key, int *target);
+double GetDouble(const char *key, double *target);
+
+// Lookups of "-" followed by name; the result is ignored, return 0.
+int get_int(const char *name, int *target);
+int get_Real(const char *name, double *target);

@@ -1,0 +1,16 @@
+// Snapshot writer: a console line with the total and three files (density
+// profile along the middle row, PGM image, VTK structured grid).
+#pragma once
+
+// Total of the shown slot in the last snapshot written.
+extern double hntot;
+
+// Shows slot `slot` of the node field array `field`; the value at node
+// (x, y) is field[slot * nodes + y * nodes_x + x]. Returns 1.
+int profile(const char *tag, const double *field, int nodes, int nodes_x, int nodes_y,
+            int slot, int iter, double length, double total_start, double divisor,
+            double spacing);
+
+// Grey value of a density: 256 - floor(255 v / 2.5), limited to 0 .. 255;
+// not a number or beyond the int range gives 0.
+int grey_value(double v);

@@ -1,0 +1,70 @@
+// Failure reporters: which stream, which text, which exit status.
+#include <gtest/gtest.h>
+
+#include "reporters.h"
+#include "test_support.h"
+
+using namespace solver_test;
+
+namespace {
+
+TEST(Reporters, SuccessAndValidPointersPassSilently)
+{
+    const ProcessResult r = run_in_child([] {
+        int x = 0;
+        CUDAHandleError(cudaSuccess, "vdwflow_a.cu", 1);
+        gpuAssert(cudaSuccess, "vdwflow_c.cu", 2, true);
+        CHK_NULL_RETURN(&x);
+        std::printf("still running\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "still running\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Reporters, HandleErrorPrintsOnStandardOutputAndExitsWithOne)
+{
+    const ProcessResult r =
+        run_in_child([] { CUDAHandleError(cudaErrorMemoryAllocation, "vdwflow_a.cu", 57); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, std::string(cudaGetErrorString(cudaErrorMemoryAllocation)) +
+                         " in vdwflow_a.cu at line 57\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Reporters, GpuAssertPrintsOnStandardErrorAndExitsWithTheCode)
+{
+    for (const cudaError_t code :
+         {cudaErrorInvalidValue, cudaErrorMemoryAllocation, cudaErrorInsufficientDriver}) {
+        const ProcessResult r = run_in_child([&] { gpuAssert(code, "vdwflow_c.cu", 31, true); });
+        EXPECT_EQ(r.status, static_cast<int>(code));
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "GPUassert: " + std::string(cudaGetErrorString(code)) +
+                             " vdwflow_c.cu 31\n");
+    }
+}
+
+TEST(Reporters, GpuAssertWithoutAbortReturns)
+{
+    const ProcessResult r = run_in_child([] {
+        gpuAssert(cudaErrorMemoryAllocation, "vdwflow_c.cu", 9, false);
+        std::printf("continued\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "continued\n");
+    EXPECT_EQ(r.err, "GPUassert: out of memory vdwflow_c.cu 9\n");
+}
+
+TEST(Reporters, NullPointerGoesToStandardOutput)
+{
+    const ProcessResult r = run_in_child([] {
+        FILE *file = nullptr;
+        CHK_NULL_RETURN(file);
+        std::printf("not reached\n");
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error, ptr is NULL\n");
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace solver_test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "vdwflow_test.XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+WorkingDir::WorkingDir(const std::string &dir) : previous_(fs::current_path().string())
+{
+    fs::current_path(dir);
+}
+
+WorkingDir::~WorkingDir()
+{
+    std::error_code ignored;
+    fs::current_path(previous_, ignored);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string &path, const std::string &contents)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> list_dir(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+// Forks; the child sends its output to two files of a capture folder and
+// runs child(); the parent collects the exit status and both outputs.
+ProcessResult capture(const std::function<void()> &child)
+{
+    TempDir capture_dir;
+    const std::string out_path = capture_dir.file("stdout");
+    const std::string err_path = capture_dir.file("stderr");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        close(out);
+        close(err);
+        child();
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    ProcessResult result;
+    result.pid = static_cast<int>(pid);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
+}  // namespace
+
+ProcessResult run_program(const std::string &binary, const std::string &dir,
+                          const Environment &env)
+{
+    return capture([&] {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        unsetenv("CUDACPU_FAIL");
+        for (const auto &[name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
+        execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    });
+}
+
+ProcessResult run_in_child(const std::function<void()> &fn)
+{
+    return capture(fn);
+}
+
+}  // namespace solver_test

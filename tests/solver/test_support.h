@@ -1,0 +1,62 @@
+// Helpers of the solver tests: temporary folders, files, and processes whose
+// console output and exit status are captured.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace solver_test {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Makes a folder the working directory for the scope.
+class WorkingDir {
+public:
+    explicit WorkingDir(const std::string &dir);
+    ~WorkingDir();
+    WorkingDir(const WorkingDir &) = delete;
+    WorkingDir &operator=(const WorkingDir &) = delete;
+
+private:
+    std::string previous_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &contents);
+std::vector<std::string> lines_of(const std::string &text);
+// Names in a folder, sorted.
+std::vector<std::string> list_dir(const std::string &dir);
+
+struct ProcessResult {
+    int status = -1;  // exit status, or 128 + signal number
+    int pid = 0;      // process id of the child
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Runs a program without arguments in `dir`, with the extra environment
+// variables (CUDACPU_FAIL is removed unless given).
+ProcessResult run_program(const std::string &binary, const std::string &dir,
+                          const Environment &env = {});
+
+// Runs fn in a forked child that exits 0 if fn returns.
+ProcessResult run_in_child(const std::function<void()> &fn);
+
+}  // namespace solver_test
