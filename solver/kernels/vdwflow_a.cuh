@@ -1,19 +1,87 @@
 // Kernels of vdwflow_a: periodic_boundary and lb_time_step.
 // Include after device_constants.cuh, in the program's one translation unit.
+//
+// This variant keeps its intermediate values in global memory: the moment
+// sums accumulate in the node field array, and the halo images are copied
+// from the home cell just written.
 #pragma once
 
 #include "../device_constants.cuh"
 #include "sp_div.cuh"
+#include "lattice_common.cuh"
 
-// Placeholder until the kernels land: the launches stand, nothing is computed.
+// Equation of state, moments and halo copy of every node.
 __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspeed_x,
                                   double *cspeed_y)
 {
-    (void)dgf_one; (void)dgf_two; (void)cspeed_x; (void)cspeed_y;
+    const int s_kn = kn * nodes;
+    const int s_kux = kux * nodes;
+    const int s_kuy = kuy * nodes;
+    const int s_kpid = kpid * nodes;
+    const int s_kpwaals = kpwaals * nodes;
+    const int s_kdpress = kdpress * nodes;
+    const int period_y = lnodes_x * nodes_y;
+
+    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
+         n < nodes; n += stride) {
+        const int ix = static_cast<int>(n % nodes_x);
+        const int iy = static_cast<int>(n / nodes_x);
+        const int home = nw + ix + (iy + nw) * lnodes_x;
+
+        // Van der Waals pressure from the density of the previous step:
+        // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
+        dgf_one[s_kpid + n] = dgf_one[s_kn + n] * tfluid;
+        dgf_one[s_kpwaals + n] =
+            sp_div(dgf_one[s_kpid + n] * three, three - dgf_one[s_kn + n]) -
+            ((tcritical * awaals) * dgf_one[s_kn + n]) * dgf_one[s_kn + n];
+        dgf_one[s_kdpress + n] = dgf_one[s_kpid + n] - dgf_one[s_kpwaals + n];
+
+        // Density and momentum, summed in place.
+        dgf_one[s_kn + n] = zero;
+        dgf_one[s_kux + n] = zero;
+        dgf_one[s_kuy + n] = zero;
+        for (int k = 0, s = 0; k < nvelocities; ++k, s += nodes) {
+            dgf_one[s_kn + n] += dgf_one[s + n];
+            dgf_one[s_kux + n] += dgf_one[s + n] * cspeed_x[k];
+            dgf_one[s_kuy + n] += dgf_one[s + n] * cspeed_y[k];
+        }
+        dgf_one[s_kux + n] = sp_div(dgf_one[s_kux + n], dgf_one[s_kn + n]);
+        dgf_one[s_kuy + n] = sp_div(dgf_one[s_kuy + n], dgf_one[s_kn + n]);
+
+        // Every slot to its home cell, then the home cell to its images.
+        for (int v = 0, s = 0, b = home; v < kfeq; ++v, s += nodes, b += lnodes) {
+            dgf_two[b] = dgf_one[s + n];
+            copy_home_to_images(dgf_two, b, ix, iy, period_y);
+        }
+    }
 }
 
+// Force, equilibria, upwind propagation and collision of every node.
 __global__ void lb_time_step(double *dgf_one, double *dgf_two, double *cspeed_x,
                              double *cspeed_y, double *cweight)
 {
-    (void)dgf_one; (void)dgf_two; (void)cspeed_x; (void)cspeed_y; (void)cweight;
+    const lb_offsets o = lb_make_offsets();
+    const double *rho = dgf_two + o.kn;
+    const double *dpress = dgf_two + o.kdpress;
+
+    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
+         n < nodes; n += stride) {
+        const int x = static_cast<int>(n % nodes_x);
+        const int y = static_cast<int>(n / nodes_x);
+        const int l = nw + x + (y + nw) * lnodes_x;
+
+        // Fourth-order pressure gradient and gradient of the Laplacian of
+        // the density, as numerators over 2h and h^3/3.
+        const double gx = eight * diff_x(dpress, l, 1) - diff_x(dpress, l, 2);
+        const double gy = eight * diff_y(dpress, l, 1) - diff_y(dpress, l, 2);
+        const double tx = diff_x(rho, l, 2) - two * diff_x(rho, l, 1);
+        const double ty = diff_y(rho, l, 2) - two * diff_y(rho, l, 1);
+
+        dgf_two[o.kforcex + l] = lb_force(sp_div(gx, two_delta_space), tx, rho[l]);
+        dgf_two[o.kforcey + l] = lb_force(sp_div(gy, two_delta_space), ty, rho[l]);
+
+        lb_relax_and_stream(dgf_one, dgf_two, cspeed_x, cspeed_y, cweight, o, n, l);
+    }
 }

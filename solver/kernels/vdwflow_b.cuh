@@ -1,19 +1,91 @@
 // Kernels of vdwflow_b: periodic_boundary and lb_time_step.
 // Include after device_constants.cuh, in the program's one translation unit.
+//
+// This variant sums the moments in registers and serves the moments and the
+// halo copy of each distribution from a single load.
 #pragma once
 
 #include "../device_constants.cuh"
 #include "sp_div.cuh"
+#include "lattice_common.cuh"
 
-// Placeholder until the kernels land: the launches stand, nothing is computed.
+// Equation of state, moments and halo copy of every node.
 __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspeed_x,
                                   double *cspeed_y)
 {
-    (void)dgf_one; (void)dgf_two; (void)cspeed_x; (void)cspeed_y;
+    const int s_kn = kn * nodes;
+    const int s_kux = kux * nodes;
+    const int s_kuy = kuy * nodes;
+    const int s_kpid = kpid * nodes;
+    const int s_kpwaals = kpwaals * nodes;
+    const int s_kdpress = kdpress * nodes;
+    const int period_y = lnodes_x * nodes_y;
+
+    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
+         n < nodes; n += stride) {
+        const int ix = static_cast<int>(n % nodes_x);
+        const int iy = static_cast<int>(n / nodes_x);
+        const int home = nw + ix + (iy + nw) * lnodes_x;
+
+        // Van der Waals pressure from the density of the previous step:
+        // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
+        dgf_one[s_kpid + n] = dgf_one[s_kn + n] * tfluid;
+        dgf_one[s_kpwaals + n] =
+            sp_div(dgf_one[s_kpid + n] * three, three - dgf_one[s_kn + n]) -
+            ((tcritical * awaals) * dgf_one[s_kn + n]) * dgf_one[s_kn + n];
+        dgf_one[s_kdpress + n] = dgf_one[s_kpid + n] - dgf_one[s_kpwaals + n];
+
+        // Density and momentum in registers; each distribution goes to the
+        // halo lattice as soon as it is loaded.
+        double density = zero;
+        double jx = zero;
+        double jy = zero;
+        for (int k = 0, s = 0, b = home; k < nvelocities; ++k, s += nodes, b += lnodes) {
+            const double f = dgf_one[s + n];
+            density += f;
+            jx += f * cspeed_x[k];
+            jy += f * cspeed_y[k];
+            store_with_images(dgf_two, b, f, ix, iy, period_y);
+        }
+        dgf_one[s_kn + n] = density;
+        dgf_one[s_kux + n] = sp_div(jx, density);
+        dgf_one[s_kuy + n] = sp_div(jy, density);
+
+        // The remaining slots: moments, pressures and the force slots.
+        for (int v = nvelocities, s = nvelocities * nodes, b = home + nvelocities * lnodes;
+             v < kfeq; ++v, s += nodes, b += lnodes) {
+            const double value = dgf_one[s + n];
+            store_with_images(dgf_two, b, value, ix, iy, period_y);
+        }
+    }
 }
 
+// Force, equilibria, upwind propagation and collision of every node.
 __global__ void lb_time_step(double *dgf_one, double *dgf_two, double *cspeed_x,
                              double *cspeed_y, double *cweight)
 {
-    (void)dgf_one; (void)dgf_two; (void)cspeed_x; (void)cspeed_y; (void)cweight;
+    const lb_offsets o = lb_make_offsets();
+    const double *rho = dgf_two + o.kn;
+    const double *dpress = dgf_two + o.kdpress;
+
+    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
+         n < nodes; n += stride) {
+        const int x = static_cast<int>(n % nodes_x);
+        const int y = static_cast<int>(n / nodes_x);
+        const int l = nw + x + (y + nw) * lnodes_x;
+
+        // Fourth-order pressure gradient and gradient of the Laplacian of
+        // the density, as numerators over 2h and h^3/3.
+        const double gx = eight * diff_x(dpress, l, 1) - diff_x(dpress, l, 2);
+        const double gy = eight * diff_y(dpress, l, 1) - diff_y(dpress, l, 2);
+        const double tx = diff_x(rho, l, 2) - two * diff_x(rho, l, 1);
+        const double ty = diff_y(rho, l, 2) - two * diff_y(rho, l, 1);
+
+        dgf_two[o.kforcex + l] = lb_force(sp_div(gx, two_delta_space), tx, rho[l]);
+        dgf_two[o.kforcey + l] = lb_force(sp_div(gy, two_delta_space), ty, rho[l]);
+
+        lb_relax_and_stream(dgf_one, dgf_two, cspeed_x, cspeed_y, cweight, o, n, l);
+    }
 }

@@ -1,0 +1,198 @@
+// Pieces of periodic_boundary and lb_time_step that the three kernel variants
+// share: the periodic images of the halo copy, the isotropic differences of
+// the force stencils, and the equilibria, propagation and collision that
+// follow the force. Include after device_constants.cuh.
+#pragma once
+
+#include "../device_constants.cuh"
+#include "sp_div.cuh"
+
+// ---------------------------------------------------------------------------
+// Halo copy. b is the home cell of a node within its plane (plane offset
+// included); period_y = lnodes_x * nodes_y is one period in y, in padded
+// cells. The images are written in a fixed order: right, left, upper (with
+// its corners), lower (with its corners). Each test stands on its own, so a
+// node near two opposite edges (a lattice narrower than 2 nw) lands in both.
+
+// Writes value at the home cell b and at each periodic image of it.
+__device__ inline void store_with_images(double *dgf_two, int b, double value, int ix, int iy,
+                                         int period_y)
+{
+    dgf_two[b] = value;
+    if (ix < nw) dgf_two[b + nodes_x] = value;
+    if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = value;
+    if (iy < nw) {
+        dgf_two[b + period_y] = value;
+        if (ix < nw) dgf_two[b + period_y + nodes_x] = value;
+        if (ix > nodes_x - nw - 1) dgf_two[b + period_y - nodes_x] = value;
+    }
+    if (iy > nodes_y - nw - 1) {
+        dgf_two[b - period_y] = value;
+        if (ix < nw) dgf_two[b - period_y + nodes_x] = value;
+        if (ix > nodes_x - nw - 1) dgf_two[b - period_y - nodes_x] = value;
+    }
+}
+
+// Copies the home cell b, already written, to each periodic image, reading
+// the home cell again for every image.
+__device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int iy, int period_y)
+{
+    if (ix < nw) dgf_two[b + nodes_x] = dgf_two[b];
+    if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = dgf_two[b];
+    if (iy < nw) {
+        dgf_two[b + period_y] = dgf_two[b];
+        if (ix < nw) dgf_two[b + period_y + nodes_x] = dgf_two[b];
+        if (ix > nodes_x - nw - 1) dgf_two[b + period_y - nodes_x] = dgf_two[b];
+    }
+    if (iy > nodes_y - nw - 1) {
+        dgf_two[b - period_y] = dgf_two[b];
+        if (ix < nw) dgf_two[b - period_y + nodes_x] = dgf_two[b];
+        if (ix > nodes_x - nw - 1) dgf_two[b - period_y - nodes_x] = dgf_two[b];
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Isotropic differences at distance d around home cell l of plane q:
+// axis neighbours weighted waxis (1/9), diagonal neighbours wdiag (1/36).
+// Dx_d = axis_x + diag_x, Dy_d = axis_y + diag_y. With these weights
+// (8 D_1 - D_2) / 2h is the gradient and (D_2 - 2 D_1) / (h^3/3) the gradient
+// of the Laplacian, both exact for polynomials up to degree four.
+
+__device__ inline double axis_x(const double *q, int l, int d)
+{
+    return waxis * (q[l + d] - q[l - d]);
+}
+
+__device__ inline double diag_x(const double *q, int l, int d)
+{
+    const int dy = d * lnodes_x;
+    return wdiag * (q[l + d + dy] + q[l + d - dy] - q[l - d + dy] - q[l - d - dy]);
+}
+
+__device__ inline double axis_y(const double *q, int l, int d)
+{
+    const int dy = d * lnodes_x;
+    return waxis * (q[l + dy] - q[l - dy]);
+}
+
+__device__ inline double diag_y(const double *q, int l, int d)
+{
+    const int dy = d * lnodes_x;
+    return wdiag * (q[l + d + dy] + q[l - d + dy] - q[l - d - dy] - q[l + d - dy]);
+}
+
+__device__ inline double diff_x(const double *q, int l, int d)
+{
+    return axis_x(q, l, d) + diag_x(q, l, d);
+}
+
+__device__ inline double diff_y(const double *q, int l, int d)
+{
+    return axis_y(q, l, d) + diag_y(q, l, d);
+}
+
+// ---------------------------------------------------------------------------
+// Offsets of lb_time_step, formed once per thread before the node loop:
+// planes of the halo lattice (multiples of lnodes), slots of the node field
+// array (multiples of nodes) and the upwind cell of each moving velocity.
+struct lb_offsets {
+    int kn, kux, kuy, kdpress, kforcex, kforcey, kfeq;  // planes
+    int plane[9];   // plane of distribution i
+    int slot[9];    // slot of distribution i
+    int upwind[9];  // upwind cell of velocity i relative to the home cell
+    // (the three arrays are indexed with constants only, so they stay in
+    // registers on the device)
+};
+
+__device__ inline lb_offsets lb_make_offsets()
+{
+    lb_offsets o;
+    o.kn = kn * lnodes;
+    o.kux = kux * lnodes;
+    o.kuy = kuy * lnodes;
+    o.kdpress = kdpress * lnodes;
+    o.kforcex = kforcex * lnodes;
+    o.kforcey = kforcey * lnodes;
+    o.kfeq = kfeq * lnodes;
+    for (int i = 0; i < 9; ++i) {
+        o.plane[i] = i * lnodes;
+        o.slot[i] = i * nodes;
+    }
+    // The velocity order is built in: rest, +x, +y, -x, -y, then the
+    // diagonals (+,+), (-,+), (-,-), (+,-). Upwind is the home cell minus e_i.
+    o.upwind[0] = 0;
+    o.upwind[1] = -1;
+    o.upwind[2] = -lnodes_x;
+    o.upwind[3] = 1;
+    o.upwind[4] = lnodes_x;
+    o.upwind[5] = -lnodes_x - 1;
+    o.upwind[6] = -lnodes_x + 1;
+    o.upwind[7] = lnodes_x + 1;
+    o.upwind[8] = lnodes_x - 1;
+    return o;
+}
+
+// Force per unit mass at home cell l: pressure gradient over density plus the
+// surface-tension term; the (gx / 2h) / rho quotient stays in single
+// precision between its two divisions.
+__device__ inline double lb_force(double grad_over_2h, double third, double rho)
+{
+    return sp_div(grad_over_2h, rho) + kappa * sp_div(third, delta_space_three_three);
+}
+
+// First-order upwind propagation of distribution i: a pull from the old
+// level in the halo lattice; cfl = 1 is an exact one-cell shift.
+__device__ inline void lb_propagate(double *dgf_one, const double *dgf_two, const lb_offsets &o,
+                                    int i, long long n, int l)
+{
+    const double f_home = dgf_two[o.plane[i] + l];
+    const double f_up = dgf_two[o.plane[i] + l + o.upwind[i]];
+    dgf_one[o.slot[i] + n] = f_home - cfl * (f_home - f_up);
+}
+
+// Equilibria, propagation and collision with forcing of node n (home cell l),
+// once the force stands in planes kforcex, kforcey.
+__device__ inline void lb_relax_and_stream(double *dgf_one, double *dgf_two,
+                                           const double *cspeed_x, const double *cspeed_y,
+                                           const double *cweight, const lb_offsets &o,
+                                           long long n, int l)
+{
+    const double rho = dgf_two[o.kn + l];
+    const double ux = dgf_two[o.kux + l];
+    const double uy = dgf_two[o.kuy + l];
+
+    // Second-order equilibria. The base term 1 - u^2 / (2 cs^2) waits in the
+    // plane of feq_0, which receives feq_0 itself last.
+    dgf_two[o.kfeq + l] = one - sp_div(ux * ux + uy * uy, twochic2);
+    for (int i = 1, p = o.kfeq + lnodes; i < nvelocities; ++i, p += lnodes) {
+        const double cu = cspeed_x[i] * ux + cspeed_y[i] * uy;
+        dgf_two[p + l] =
+            cweight[i] * (rho * (sp_div(cu * cu, twochi2c4) +
+                                 (sp_div(cu, chic2) + dgf_two[o.kfeq + l])));
+    }
+    dgf_two[o.kfeq + l] = dgf_two[o.kfeq + l] * (cweight[0] * rho);
+
+    // Propagation: the rest distribution stays, the others pull upwind.
+    dgf_one[o.slot[0] + n] = dgf_two[o.plane[0] + l];
+    lb_propagate(dgf_one, dgf_two, o, 1, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 2, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 3, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 4, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 5, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 6, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 7, n, l);
+    lb_propagate(dgf_one, dgf_two, o, 8, n, l);
+
+    // BGK relaxation towards feq and the forcing term feq (a . (c_i - u)) / cs^2,
+    // both taken at the node from the values before propagation.
+    const double rate = sp_div(delta_time, tau);
+    const double ax = dgf_two[o.kforcex + l];
+    const double ay = dgf_two[o.kforcey + l];
+    for (int i = 0, p = 0, s = 0; i < nvelocities; ++i, p += lnodes, s += nodes) {
+        const double feq = dgf_two[o.kfeq + p + l];
+        dgf_one[s + n] =
+            dgf_one[s + n] -
+            (rate * (dgf_two[p + l] - feq) -
+             (ax * (cspeed_x[i] - ux) + ay * (cspeed_y[i] - uy)) * (feq * dtimetemp));
+    }
+}
