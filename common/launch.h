@@ -4,8 +4,7 @@
 //
 // is the triple-chevron launch under nvcc and the cudacpu launcher under g++
 // (the kernel as a template argument lets g++ inline it into the loop over a
-// block's threads).
-// Like the triple chevron it launches only when the configuration is
+// block's threads). Like the triple chevron it launches only when the configuration is
 // accepted; a refusal is left for cudaGetLastError().
 //
 //   DYNAMIC_SHARED(int, shared);
@@ -30,13 +29,6 @@ inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t
     Kernel<<<grid, block, shared_bytes, stream>>>(args...);
 }
 
-template <class... Params, class... Args>
-inline void launch(void (*kernel)(Params...), dim3 grid, dim3 block, std::size_t shared_bytes,
-                   cudaStream_t stream, Args... args)
-{
-    kernel<<<grid, block, shared_bytes, stream>>>(static_cast<Params>(args)...);
-}
-
 #define DYNAMIC_SHARED(type, name) extern __shared__ type name[]
 #define UNROLL_FULLY _Pragma("unroll")
 
@@ -52,17 +44,6 @@ inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t
     const Params params{args...};
     cudacpu::launch_kernel({&cudacpu::StaticKernel<Kernel>::run_row, &params}, grid, block,
                            shared_bytes, stream);
-}
-
-template <class... Params, class... Args>
-inline void launch(void (*kernel)(Params...), dim3 grid, dim3 block, std::size_t shared_bytes,
-                   cudaStream_t stream, Args... args)
-{
-    static_assert(sizeof...(Params) == sizeof...(Args), "wrong number of kernel arguments");
-    const cudacpu::BoundKernel<void (*)(Params...), Params...> bound{
-        kernel, {static_cast<Params>(args)...}};
-    cudacpu::launch_kernel({&decltype(bound)::run_row, &bound}, grid, block, shared_bytes,
-                           stream);
 }
 
 #define DYNAMIC_SHARED(type, name) \

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 #include "device_mirror.h"
@@ -44,7 +45,10 @@ int run_solver()
     CHECK_STATUS(cudaGetDeviceProperties(&prop, device));
     std::printf("\nGPU Device %d: \"%s\" with compute capability %d.%d\n\n", device, prop.name,
                 prop.major, prop.minor);
-    print_start_line(&start);
+    std::printf(hpad_start_time ? "Start date = %d/%d/%d  Start time = %2d:%2d:%2d\n\n"
+                                : "Start date = %d/%d/%d  Start time = %d:%d:%d\n\n",
+                start.tm_mday, start.tm_mon + 1, start.tm_year + 1900, start.tm_hour,
+                start.tm_min, start.tm_sec);
     std::printf("Process %d \n\n\n", pid);
 
     readInputParameters("nw2cuda.input");

@@ -4,8 +4,6 @@
 
 #include <cuda_runtime.h>
 
-#include <ctime>
-
 extern int hicycle;  // current cycle, 0 .. hncycles - 1
 extern int hiter;    // current time step within the cycle
 
@@ -13,8 +11,8 @@ extern int hiter;    // current time step within the cycle
 int run_solver();
 
 // Defined by each program:
-// the start line with the local start time;
-void print_start_line(const struct tm *start);
+// whether the start time is printed with its fields padded to two places;
+extern const int hpad_start_time;
 // whether the whole run is timed as well (nonzero) or only each step;
 extern const int htime_whole_run;
 // the two kernels of a time step, launched on the default stream without

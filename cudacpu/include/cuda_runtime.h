@@ -195,18 +195,4 @@ struct StaticKernel {
     }
 };
 
-template <class Kernel, class... Args>
-struct BoundKernel {
-    Kernel kernel;
-    std::tuple<Args...> args;
-    static void run_row(const void *self, unsigned from, unsigned to)
-    {
-        const auto *b = static_cast<const BoundKernel *>(self);
-        for (unsigned x = from; x < to; ++x) {
-            threadIdx.x = x;
-            std::apply(b->kernel, b->args);
-        }
-    }
-};
-
 }  // namespace cudacpu

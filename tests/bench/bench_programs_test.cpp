@@ -3,7 +3,9 @@
 
 #include <regex>
 
-#include "subprocess.h"
+#include "test_support.h"
+
+using namespace test_support;
 
 namespace {
 
@@ -25,14 +27,14 @@ TEST(BenchPrograms, PrintTheTimingLineAndForTheSortsThePassedVerdict)
 {
     for (const Program &p : kPrograms) {
         TempDir dir;
-        const ProgramResult r = run_program(p.path, dir.path());
+        const ProcessResult r = run_program(p.path, dir.path());
         EXPECT_EQ(r.status, 0) << p.name;
         EXPECT_EQ(r.err, "") << p.name;
         std::smatch m;
         ASSERT_TRUE(std::regex_search(r.out, m, kTimingLine)) << p.name << ": " << r.out;
         EXPECT_EQ(m.position(0), 0) << p.name << " prints nothing before the timing line";
         EXPECT_EQ(m.suffix().str(), p.sorts ? "Test PASSED\n" : "") << p.name;
-        EXPECT_TRUE(list_files(dir.path()).empty()) << p.name << " writes no files";
+        EXPECT_TRUE(list_dir(dir.path()).empty()) << p.name << " writes no files";
     }
 }
 
@@ -40,7 +42,7 @@ TEST(BenchPrograms, ARefusedLaunchStillEndsNormallyAndTheSortsSayFailed)
 {
     for (const Program &p : kPrograms) {
         TempDir dir;
-        const ProgramResult r = run_program(p.path, dir.path(), {{"CUDACPU_FAIL", "launch:1"}});
+        const ProcessResult r = run_program(p.path, dir.path(), {{"CUDACPU_FAIL", "launch:1"}});
         EXPECT_EQ(r.status, 0) << p.name;
         std::smatch m;
         ASSERT_TRUE(std::regex_search(r.out, m, kTimingLine)) << p.name << ": " << r.out;
@@ -52,7 +54,7 @@ TEST(BenchPrograms, AFailedTimingPrintsZero)
 {
     for (const Program &p : kPrograms) {
         TempDir dir;
-        const ProgramResult r =
+        const ProcessResult r =
             run_program(p.path, dir.path(), {{"CUDACPU_FAIL", "cudaEventElapsedTime:1"}});
         EXPECT_EQ(r.status, 0) << p.name;
         EXPECT_EQ(r.out.rfind("\nTotal Time = 0.000000 ms\n", 0), 0u) << p.name << ": " << r.out;
@@ -70,7 +72,7 @@ TEST(BenchPrograms, CudaBuildsWithoutAGpuRunToTheEnd)
         if (path.empty()) continue;
         any = true;
         TempDir dir;
-        const ProgramResult r = run_program(path, dir.path());
+        const ProcessResult r = run_program(path, dir.path());
         EXPECT_EQ(r.status, 0) << p.name;
         EXPECT_EQ(r.out, std::string("\nTotal Time = 0.000000 ms\n") + (p.sorts ? "Test FAILED\n" : ""))
             << p.name;

@@ -3,31 +3,19 @@
 // file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "test_support.h"
+
+using namespace test_support;
 
 namespace {
-
-std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct ProgramRun {
     int status = -1;
@@ -37,37 +25,15 @@ struct ProgramRun {
 
 // Runs program in a fresh folder holding nw2cuda.input, with extra
 // environment variables; collects its exit status, output and files.
-ProgramRun run_program(const std::string &program, const std::string &input,
-                const std::vector<std::pair<std::string, std::string>> &env = {})
+ProgramRun run_in_folder(const std::string &program, const std::string &input,
+                         const Environment &env = {})
 {
-    std::string pattern = (fs::temp_directory_path() / "vdwflow_run_XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    const fs::path dir = pattern;
-    std::ofstream(dir / "nw2cuda.input") << input;
-
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        const int out = open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0) _exit(126);
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        for (const auto &[name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-        execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    ProgramRun run;
-    int wstatus = 0;
-    waitpid(child, &wstatus, 0);
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    run.out = read_file(dir / "stdout");
-    for (const auto &entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (name != "stdout" && name != "stderr" && name != "nw2cuda.input")
-            run.files[name] = read_file(entry.path());
-    }
-    fs::remove_all(dir);
+    TempDir dir;
+    write_file(dir.file("nw2cuda.input"), input);
+    const ProcessResult r = run_program(program, dir.path(), env);
+    ProgramRun run{r.status, r.out, {}};
+    for (const std::string &name : list_dir(dir.path()))
+        if (name != "nw2cuda.input") run.files[name] = read_file(dir.file(name));
     return run;
 }
 
@@ -133,8 +99,8 @@ void expect_same_files(const ProgramRun &a, const ProgramRun &b)
 
 TEST(Variants, AAndBWriteIdenticalSnapshots)
 {
-    const ProgramRun a = run_program(VDWFLOW_A, kEvolvingRun);
-    const ProgramRun b = run_program(VDWFLOW_B, kEvolvingRun);
+    const ProgramRun a = run_in_folder(VDWFLOW_A, kEvolvingRun);
+    const ProgramRun b = run_in_folder(VDWFLOW_B, kEvolvingRun);
     ASSERT_EQ(a.status, 0);
     ASSERT_EQ(b.status, 0);
     EXPECT_EQ(a.files.size(), 3u * 4u);  // initial snapshot and three cycles
@@ -153,8 +119,8 @@ TEST(Variants, AAndBWriteIdenticalSnapshots)
 // regrouped sum changes the profiles in their fifth digit or earlier.
 TEST(Variants, CStaysWithinRoundingOfA)
 {
-    const ProgramRun a = run_program(VDWFLOW_A, kEvolvingRun);
-    const ProgramRun c = run_program(VDWFLOW_C, kEvolvingRun);
+    const ProgramRun a = run_in_folder(VDWFLOW_A, kEvolvingRun);
+    const ProgramRun c = run_in_folder(VDWFLOW_C, kEvolvingRun);
     ASSERT_EQ(a.status, 0);
     ASSERT_EQ(c.status, 0);
     ASSERT_EQ(a.files.size(), c.files.size());
@@ -186,8 +152,8 @@ TEST(Backend, ResultDoesNotDependOnTheNumberOfWorkers)
     // 48 x 32 nodes are three blocks of 512: two workers split them.
     for (const char *program : {VDWFLOW_A, VDWFLOW_C}) {
         SCOPED_TRACE(program);
-        const ProgramRun one = run_program(program, kEvolvingRun, {{"CUDACPU_THREADS", "1"}});
-        const ProgramRun two = run_program(program, kEvolvingRun, {{"CUDACPU_THREADS", "2"}});
+        const ProgramRun one = run_in_folder(program, kEvolvingRun, {{"CUDACPU_THREADS", "1"}});
+        const ProgramRun two = run_in_folder(program, kEvolvingRun, {{"CUDACPU_THREADS", "2"}});
         ASSERT_EQ(one.status, 0);
         ASSERT_EQ(two.status, 0);
         expect_same_files(one, two);

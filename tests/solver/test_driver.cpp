@@ -16,7 +16,7 @@
 #include "run_config.h"
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 // What a program defines beside its kernels, here as stand-ins that log to
 // standard output.
@@ -25,7 +25,7 @@ void report_status(cudaError_t status, int line)
     CUDAHandleError(status, "test_driver", line);
 }
 
-void print_start_line(const struct tm *) {}
+const int hpad_start_time = 0;
 
 const int htime_whole_run = 0;
 

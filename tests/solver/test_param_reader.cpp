@@ -8,7 +8,7 @@
 #include "param_table.h"
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 namespace {
 
@@ -306,16 +306,13 @@ INSTANTIATE_TEST_SUITE_P(Solver, SolverProgram, ::testing::ValuesIn(kPrograms),
 // call, the device query, fails and goes to the program's reporter.
 TEST(CudaBackendWithoutGpu, DeviceQueryFailsThroughTheReporter)
 {
-    const std::string bin_dir = VDWFLOW_CUDA_BIN_DIR;
-    if (bin_dir.empty())
-        GTEST_SKIP() << "no cuda-backend build given (VDWFLOW_CUDA_BIN_DIR)";
-    if (std::filesystem::exists("/dev/nvidia0"))
+    if (nvidia_gpu_present())
         GTEST_SKIP() << "a GPU is present";
     const std::string line = std::to_string(line_of("driver.cpp", "cudaGetDevice(&device)"));
     int found = 0;
     for (const Program &program : kPrograms) {
-        const std::string binary = bin_dir + "/" + program.name;
-        if (!std::filesystem::exists(binary))
+        const std::string binary = cuda_program(program.name);
+        if (binary.empty())
             continue;
         found++;
         TempDir dir;
@@ -336,7 +333,7 @@ TEST(CudaBackendWithoutGpu, DeviceQueryFailsThroughTheReporter)
         EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"nw2cuda.input"});
     }
     if (found == 0)
-        GTEST_SKIP() << "no solver programs in " << bin_dir;
+        GTEST_SKIP() << "no cuda-backend build was named (VDWFLOW_CUDA_BIN_DIR)";
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include "reporters.h"
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "run_config.h"
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "snapshot.h"
 #include "test_support.h"
 
-using namespace solver_test;
+using namespace test_support;
 
 namespace {
 

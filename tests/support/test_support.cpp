@@ -14,7 +14,7 @@
 
 namespace fs = std::filesystem;
 
-namespace solver_test {
+namespace test_support {
 
 TempDir::TempDir()
 {
@@ -132,4 +132,17 @@ ProcessResult run_in_child(const std::function<void()> &fn)
     return capture(fn);
 }
 
-}  // namespace solver_test
+bool nvidia_gpu_present()
+{
+    return fs::exists("/dev/nvidia0") || fs::exists("/dev/nvidiactl");
+}
+
+std::string cuda_program(const std::string &name)
+{
+    const std::string dir = VDWFLOW_CUDA_BIN_DIR;
+    if (dir.empty() || !fs::exists(dir + "/" + name))
+        return "";
+    return dir + "/" + name;
+}
+
+}  // namespace test_support

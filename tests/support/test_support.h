@@ -1,5 +1,5 @@
-// Helpers of the solver tests: temporary folders, files, and processes whose
-// console output and exit status are captured.
+// Helpers of the program-level tests: temporary folders, files, and processes
+// whose console output and exit status are captured.
 #pragma once
 
 #include <functional>
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace solver_test {
+namespace test_support {
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the scope.
@@ -59,4 +59,11 @@ ProcessResult run_program(const std::string &binary, const std::string &dir,
 // Runs fn in a forked child that exits 0 if fn returns.
 ProcessResult run_in_child(const std::function<void()> &fn);
 
-}  // namespace solver_test
+// Whether an NVIDIA GPU is visible on this machine.
+bool nvidia_gpu_present();
+
+// The program `name` of the cuda build named at configure time
+// (VDWFLOW_CUDA_BIN_DIR), or "" when there is none.
+std::string cuda_program(const std::string &name);
+
+}  // namespace test_support
