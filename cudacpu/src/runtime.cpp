@@ -35,9 +35,9 @@ class FaultInjector {
 public:
     FaultInjector()
     {
-        const char *spec = std::getenv("CUDACPU_FAIL");
-        if (spec == nullptr) return;
-        std::string all(spec);
+        const char *setting = std::getenv("CUDACPU_FAIL");
+        if (setting == nullptr) return;
+        std::string all(setting);
         std::size_t start = 0;
         while (start <= all.size()) {
             std::size_t end = all.find(',', start);

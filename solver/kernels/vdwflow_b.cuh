@@ -61,31 +61,10 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
     }
 }
 
-// Force, equilibria, upwind propagation and collision of every node.
+// Force, equilibria, upwind propagation and collision of every node: the
+// kernel of vdwflow_a, operation for operation.
 __global__ void lb_time_step(double *dgf_one, double *dgf_two, double *cspeed_x,
                              double *cspeed_y, double *cweight)
 {
-    const lb_offsets o = lb_make_offsets();
-    const double *rho = dgf_two + o.kn;
-    const double *dpress = dgf_two + o.kdpress;
-
-    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
-    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
-         n < nodes; n += stride) {
-        const int x = static_cast<int>(n % nodes_x);
-        const int y = static_cast<int>(n / nodes_x);
-        const int l = nw + x + (y + nw) * lnodes_x;
-
-        // Fourth-order pressure gradient and gradient of the Laplacian of
-        // the density, as numerators over 2h and h^3/3.
-        const double gx = eight * diff_x(dpress, l, 1) - diff_x(dpress, l, 2);
-        const double gy = eight * diff_y(dpress, l, 1) - diff_y(dpress, l, 2);
-        const double tx = diff_x(rho, l, 2) - two * diff_x(rho, l, 1);
-        const double ty = diff_y(rho, l, 2) - two * diff_y(rho, l, 1);
-
-        dgf_two[o.kforcex + l] = lb_force(sp_div(gx, two_delta_space), tx, rho[l]);
-        dgf_two[o.kforcey + l] = lb_force(sp_div(gy, two_delta_space), ty, rho[l]);
-
-        lb_relax_and_stream(dgf_one, dgf_two, cspeed_x, cspeed_y, cweight, o, n, l);
-    }
+    lb_time_step_nodes(dgf_one, dgf_two, cspeed_x, cspeed_y, cweight);
 }
