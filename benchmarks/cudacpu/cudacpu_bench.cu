@@ -66,6 +66,21 @@ void BM_TriadByHand(benchmark::State &state)
 }
 BENCHMARK(BM_TriadByHand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same loop, element by element as a GPU thread sees it (g++ vectorises
+// the loop above; one thread per element cannot be).
+__attribute__((optimize("no-tree-vectorize"))) void BM_TriadByHandScalar(benchmark::State &state)
+{
+    TriadData d;
+    for (auto _ : state) {
+        double *a = d.a;
+        const double *b = d.b, *c = d.c;
+        for (int i = 0; i < kTriadElements; ++i) a[i] = b[i] + 3.0 * c[i];
+        benchmark::ClobberMemory();
+    }
+    set_bandwidth(state);
+}
+BENCHMARK(BM_TriadByHandScalar)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The same loop split over two host threads: what two cores' memory
 // bandwidth allows at all.
 void BM_TriadByHandTwoThreads(benchmark::State &state)
