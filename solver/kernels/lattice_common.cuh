@@ -52,6 +52,40 @@ __device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int i
 }
 
 // ---------------------------------------------------------------------------
+// periodic_boundary: slot offsets in the node field array (multiples of
+// nodes), formed once per thread before the node loop, and one period in y of
+// the halo lattice.
+struct pb_offsets {
+    int kn, kux, kuy, kpid, kpwaals, kdpress;
+    int period_y;
+};
+
+__device__ inline pb_offsets pb_make_offsets()
+{
+    pb_offsets o;
+    o.kn = kn * nodes;
+    o.kux = kux * nodes;
+    o.kuy = kuy * nodes;
+    o.kpid = kpid * nodes;
+    o.kpwaals = kpwaals * nodes;
+    o.kdpress = kdpress * nodes;
+    o.period_y = lnodes_x * nodes_y;
+    return o;
+}
+
+// Van der Waals pressure of node n from the density of the previous step,
+// p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p, evaluated
+// in the node field array itself (vdwflow_a and vdwflow_b): the density is
+// read from its slot for each use and pid read back from its slot.
+__device__ inline void pb_pressures_in_slots(double *dgf_one, const pb_offsets &o, long long n)
+{
+    dgf_one[o.kpid + n] = dgf_one[o.kn + n] * tfluid;
+    dgf_one[o.kpwaals + n] = sp_div(dgf_one[o.kpid + n] * three, three - dgf_one[o.kn + n]) -
+                             ((tcritical * awaals) * dgf_one[o.kn + n]) * dgf_one[o.kn + n];
+    dgf_one[o.kdpress + n] = dgf_one[o.kpid + n] - dgf_one[o.kpwaals + n];
+}
+
+// ---------------------------------------------------------------------------
 // Isotropic differences at distance d around home cell l of plane q:
 // axis neighbours weighted waxis (1/9), diagonal neighbours wdiag (1/36).
 // Dx_d = axis_x + diag_x, Dy_d = axis_y + diag_y. With these weights

@@ -14,13 +14,7 @@
 __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspeed_x,
                                   double *cspeed_y)
 {
-    const int s_kn = kn * nodes;
-    const int s_kux = kux * nodes;
-    const int s_kuy = kuy * nodes;
-    const int s_kpid = kpid * nodes;
-    const int s_kpwaals = kpwaals * nodes;
-    const int s_kdpress = kdpress * nodes;
-    const int period_y = lnodes_x * nodes_y;
+    const pb_offsets o = pb_make_offsets();
 
     const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
     for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
@@ -29,30 +23,24 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         const int iy = static_cast<int>(n / nodes_x);
         const int home = nw + ix + (iy + nw) * lnodes_x;
 
-        // Van der Waals pressure from the density of the previous step:
-        // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
-        dgf_one[s_kpid + n] = dgf_one[s_kn + n] * tfluid;
-        dgf_one[s_kpwaals + n] =
-            sp_div(dgf_one[s_kpid + n] * three, three - dgf_one[s_kn + n]) -
-            ((tcritical * awaals) * dgf_one[s_kn + n]) * dgf_one[s_kn + n];
-        dgf_one[s_kdpress + n] = dgf_one[s_kpid + n] - dgf_one[s_kpwaals + n];
+        pb_pressures_in_slots(dgf_one, o, n);
 
         // Density and momentum, summed in place.
-        dgf_one[s_kn + n] = zero;
-        dgf_one[s_kux + n] = zero;
-        dgf_one[s_kuy + n] = zero;
+        dgf_one[o.kn + n] = zero;
+        dgf_one[o.kux + n] = zero;
+        dgf_one[o.kuy + n] = zero;
         for (int k = 0, s = 0; k < nvelocities; ++k, s += nodes) {
-            dgf_one[s_kn + n] += dgf_one[s + n];
-            dgf_one[s_kux + n] += dgf_one[s + n] * cspeed_x[k];
-            dgf_one[s_kuy + n] += dgf_one[s + n] * cspeed_y[k];
+            dgf_one[o.kn + n] += dgf_one[s + n];
+            dgf_one[o.kux + n] += dgf_one[s + n] * cspeed_x[k];
+            dgf_one[o.kuy + n] += dgf_one[s + n] * cspeed_y[k];
         }
-        dgf_one[s_kux + n] = sp_div(dgf_one[s_kux + n], dgf_one[s_kn + n]);
-        dgf_one[s_kuy + n] = sp_div(dgf_one[s_kuy + n], dgf_one[s_kn + n]);
+        dgf_one[o.kux + n] = sp_div(dgf_one[o.kux + n], dgf_one[o.kn + n]);
+        dgf_one[o.kuy + n] = sp_div(dgf_one[o.kuy + n], dgf_one[o.kn + n]);
 
         // Every slot to its home cell, then the home cell to its images.
         for (int v = 0, s = 0, b = home; v < kfeq; ++v, s += nodes, b += lnodes) {
             dgf_two[b] = dgf_one[s + n];
-            copy_home_to_images(dgf_two, b, ix, iy, period_y);
+            copy_home_to_images(dgf_two, b, ix, iy, o.period_y);
         }
     }
 }

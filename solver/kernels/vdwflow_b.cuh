@@ -13,13 +13,7 @@
 __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspeed_x,
                                   double *cspeed_y)
 {
-    const int s_kn = kn * nodes;
-    const int s_kux = kux * nodes;
-    const int s_kuy = kuy * nodes;
-    const int s_kpid = kpid * nodes;
-    const int s_kpwaals = kpwaals * nodes;
-    const int s_kdpress = kdpress * nodes;
-    const int period_y = lnodes_x * nodes_y;
+    const pb_offsets o = pb_make_offsets();
 
     const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
     for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
@@ -28,13 +22,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         const int iy = static_cast<int>(n / nodes_x);
         const int home = nw + ix + (iy + nw) * lnodes_x;
 
-        // Van der Waals pressure from the density of the previous step:
-        // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
-        dgf_one[s_kpid + n] = dgf_one[s_kn + n] * tfluid;
-        dgf_one[s_kpwaals + n] =
-            sp_div(dgf_one[s_kpid + n] * three, three - dgf_one[s_kn + n]) -
-            ((tcritical * awaals) * dgf_one[s_kn + n]) * dgf_one[s_kn + n];
-        dgf_one[s_kdpress + n] = dgf_one[s_kpid + n] - dgf_one[s_kpwaals + n];
+        pb_pressures_in_slots(dgf_one, o, n);
 
         // Density and momentum in registers; each distribution goes to the
         // halo lattice as soon as it is loaded.
@@ -46,17 +34,17 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
             density += f;
             jx += f * cspeed_x[k];
             jy += f * cspeed_y[k];
-            store_with_images(dgf_two, b, f, ix, iy, period_y);
+            store_with_images(dgf_two, b, f, ix, iy, o.period_y);
         }
-        dgf_one[s_kn + n] = density;
-        dgf_one[s_kux + n] = sp_div(jx, density);
-        dgf_one[s_kuy + n] = sp_div(jy, density);
+        dgf_one[o.kn + n] = density;
+        dgf_one[o.kux + n] = sp_div(jx, density);
+        dgf_one[o.kuy + n] = sp_div(jy, density);
 
         // The remaining slots: moments, pressures and the force slots.
         for (int v = nvelocities, s = nvelocities * nodes, b = home + nvelocities * lnodes;
              v < kfeq; ++v, s += nodes, b += lnodes) {
             const double value = dgf_one[s + n];
-            store_with_images(dgf_two, b, value, ix, iy, period_y);
+            store_with_images(dgf_two, b, value, ix, iy, o.period_y);
         }
     }
 }

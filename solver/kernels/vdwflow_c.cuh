@@ -38,13 +38,7 @@ __device__ inline int getLpos(int pos)
 __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspeed_x,
                                   double *cspeed_y)
 {
-    const int s_kn = kn * nodes;
-    const int s_kux = kux * nodes;
-    const int s_kuy = kuy * nodes;
-    const int s_kpid = kpid * nodes;
-    const int s_kpwaals = kpwaals * nodes;
-    const int s_kdpress = kdpress * nodes;
-    const int period_y = lnodes_x * nodes_y;
+    const pb_offsets o = pb_make_offsets();
 
     const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
     for (long long n = getGpos(); n < nodes; n += stride) {
@@ -55,12 +49,12 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
 
         // Van der Waals pressure from the density of the previous step:
         // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
-        const double rho = dgf_one[s_kn + n];
+        const double rho = dgf_one[o.kn + n];
         const double pid = rho * tfluid;
-        dgf_one[s_kpid + n] = pid;
+        dgf_one[o.kpid + n] = pid;
         const double pwaals = sp_div(pid * three, three - rho) - ((tcritical * awaals) * rho) * rho;
-        dgf_one[s_kpwaals + n] = pwaals;
-        dgf_one[s_kdpress + n] = pid - pwaals;
+        dgf_one[o.kpwaals + n] = pwaals;
+        dgf_one[o.kdpress + n] = pid - pwaals;
 
         // Density and momentum in registers.
         double density = zero;
@@ -72,14 +66,14 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
             jx += f * cspeed_x[k];
             jy += f * cspeed_y[k];
         }
-        dgf_one[s_kn + n] = density;
-        dgf_one[s_kux + n] = sp_div(jx, density);
-        dgf_one[s_kuy + n] = sp_div(jy, density);
+        dgf_one[o.kn + n] = density;
+        dgf_one[o.kux + n] = sp_div(jx, density);
+        dgf_one[o.kuy + n] = sp_div(jy, density);
 
         // Every slot, loaded once, to its home cell and images.
         for (int v = 0, s = 0, b = home; v < kfeq; ++v, s += nodes, b += lnodes) {
             const double value = dgf_one[s + n];
-            store_with_images(dgf_two, b, value, ix, iy, period_y);
+            store_with_images(dgf_two, b, value, ix, iy, o.period_y);
         }
     }
 }
