@@ -20,6 +20,7 @@ namespace {
 struct ProgramRun {
     int status = -1;
     std::string out;                            // standard output
+    std::string err;                            // standard error
     std::map<std::string, std::string> files;  // snapshot files by name
 };
 
@@ -31,7 +32,7 @@ ProgramRun run_in_folder(const std::string &program, const std::string &input,
     TempDir dir;
     write_file(dir.file("nw2cuda.input"), input);
     const ProcessResult r = run_program(program, dir.path(), env);
-    ProgramRun run{r.status, r.out, {}};
+    ProgramRun run{r.status, r.out, r.err, {}};
     for (const std::string &name : list_dir(dir.path()))
         if (name != "nw2cuda.input") run.files[name] = read_file(dir.file(name));
     return run;
@@ -157,5 +158,32 @@ TEST(Backend, ResultDoesNotDependOnTheNumberOfWorkers)
         ASSERT_EQ(one.status, 0);
         ASSERT_EQ(two.status, 0);
         expect_same_files(one, two);
+    }
+}
+
+// A surface tension far too strong for the time step (kappa 3e-3; 3e-4
+// already fails) blows the run up within its first cycle. The snapshot that
+// shows it is still written, then the run ends with a message instead of
+// computing NaN to the last cycle.
+TEST(Programs, ARunThatBlowsUpStopsAfterItsFirstNonFiniteSnapshot)
+{
+    std::string input = parameters(32, 32, 500, 20, 0.9);
+    input.replace(input.find("-hkappa 1e-4"), 12, "-hkappa 3e-3");
+    for (const char *program : {VDWFLOW_A, VDWFLOW_B, VDWFLOW_C}) {
+        SCOPED_TRACE(program);
+        const ProgramRun run = run_in_folder(program, input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "vdwflow: the run became unstable at iteration 500: total density "
+                           "is not finite\n");
+        const auto totals = lines_starting(run.out, "iter=");
+        ASSERT_EQ(totals.size(), 2u) << run.out;
+        EXPECT_NE(totals[1].find("nan"), std::string::npos) << totals[1];
+        // The initial snapshot and the one that blew up, complete.
+        ASSERT_EQ(run.files.size(), 6u);
+        for (const auto &[name, content] : run.files) {
+            const std::string label = name.substr(name.rfind('.', name.size() - 5) + 1, 9);
+            EXPECT_TRUE(label == "000000000" || label == "000000500") << name;
+            EXPECT_FALSE(content.empty()) << name;
+        }
     }
 }
