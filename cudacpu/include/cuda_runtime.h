@@ -187,7 +187,9 @@ struct StaticKernel {
     using Args = typename KernelParams<decltype(Kernel)>::type;
     static void run_row(const void *closure, unsigned from, unsigned to)
     {
-        const Args &args = *static_cast<const Args *>(closure);
+        // A private copy: the compiler then knows that storing threadIdx
+        // cannot change an argument, and keeps the arguments in registers.
+        const Args args = *static_cast<const Args *>(closure);
         for (unsigned x = from; x < to; ++x) {
             threadIdx.x = x;
             std::apply(Kernel, args);
