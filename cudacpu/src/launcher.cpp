@@ -101,6 +101,15 @@ struct Launch {
     std::atomic<unsigned long long> next{0};
 };
 
+// Coordinates of the b-th block of a grid, x fastest.
+uint3 block_index(unsigned long long b, dim3 grid)
+{
+    if (grid.y == 1 && grid.z == 1) return uint3{static_cast<unsigned>(b), 0, 0};
+    const unsigned long long row = b / grid.x;
+    return uint3{static_cast<unsigned>(b % grid.x), static_cast<unsigned>(row % grid.y),
+                 static_cast<unsigned>(row / grid.y)};
+}
+
 // What one worker thread needs to run blocks.
 class BlockRunner {
 public:
@@ -110,21 +119,14 @@ public:
         blockDim = launch.block;
         launch_ = &launch;
         dynamic_shared_.resize(launch.shared_bytes);
-        const unsigned long long gx = launch.grid.x;
-        const unsigned long long gxy = gx * launch.grid.y * launch.grid.z;
         for (;;) {
             const unsigned long long first =
                 launch.next.fetch_add(launch.chunk, std::memory_order_relaxed);
             if (first >= launch.blocks) break;
             const unsigned long long last = std::min(first + launch.chunk, launch.blocks);
             for (unsigned long long b = first; b < last; ++b) {
-            if (gxy == gx)  // one row of blocks: no divisions
-                blockIdx = uint3{static_cast<unsigned>(b), 0, 0};
-            else
-                blockIdx = uint3{static_cast<unsigned>(b % gx),
-                                 static_cast<unsigned>(b / gx % launch.grid.y),
-                                 static_cast<unsigned>(b / (gx * launch.grid.y))};
-            run_block();
+                blockIdx = block_index(b, launch.grid);
+                run_block();
             }
         }
         launch_ = nullptr;
