@@ -28,6 +28,6 @@ cmake --build --preset cpu -j "$jobs"
 ctest --preset cpu -j "$jobs"
 
 echo "== cpu backend with sanitizers"
-cmake --preset asan >/dev/null
+cmake --preset asan -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -LE physics
