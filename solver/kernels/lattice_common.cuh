@@ -52,6 +52,26 @@ __device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int i
 }
 
 // ---------------------------------------------------------------------------
+// Work distribution of both kernels: a grid-stride loop over the nodes. The
+// first node and the stride are formed in unsigned 32-bit arithmetic and
+// widened to the 64-bit node index.
+__device__ inline long long first_node()
+{
+    return static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
+}
+
+__device__ inline long long node_stride()
+{
+    return static_cast<unsigned int>(gridDim.x * blockDim.x);
+}
+
+// Home cell of node (ix, iy) within a plane of the halo lattice.
+__device__ inline int home_cell(int ix, int iy)
+{
+    return nw + ix + (iy + nw) * lnodes_x;
+}
+
+// ---------------------------------------------------------------------------
 // periodic_boundary: slot offsets in the node field array (multiples of
 // nodes), formed once per thread before the node loop, and one period in y of
 // the halo lattice.
@@ -241,12 +261,11 @@ __device__ inline void lb_time_step_nodes(double *dgf_one, double *dgf_two,
     const double *rho = dgf_two + o.kn;
     const double *dpress = dgf_two + o.kdpress;
 
-    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
-    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
-         n < nodes; n += stride) {
+    const long long stride = node_stride();
+    for (long long n = first_node(); n < nodes; n += stride) {
         const int x = static_cast<int>(n % nodes_x);
         const int y = static_cast<int>(n / nodes_x);
-        const int l = nw + x + (y + nw) * lnodes_x;
+        const int l = home_cell(x, y);
 
         // Fourth-order pressure gradient and gradient of the Laplacian of
         // the density, as numerators over 2h and h^3/3.

@@ -16,12 +16,11 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
 {
     const pb_offsets o = pb_make_offsets();
 
-    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
-    for (long long n = static_cast<unsigned int>(blockIdx.x * blockDim.x + threadIdx.x);
-         n < nodes; n += stride) {
+    const long long stride = node_stride();
+    for (long long n = first_node(); n < nodes; n += stride) {
         const int ix = static_cast<int>(n % nodes_x);
         const int iy = static_cast<int>(n / nodes_x);
-        const int home = nw + ix + (iy + nw) * lnodes_x;
+        const int home = home_cell(ix, iy);
 
         pb_pressures_in_slots(dgf_one, o, n);
 

@@ -40,7 +40,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
 {
     const pb_offsets o = pb_make_offsets();
 
-    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    const long long stride = node_stride();
     for (long long n = getGpos(); n < nodes; n += stride) {
         const int pos = static_cast<int>(n);
         const int ix = getTix(pos);
@@ -86,7 +86,7 @@ __global__ void lb_time_step(double *dgf_one, double *dgf_two, double *cspeed_x,
     const double *rho = dgf_two + o.kn;
     const double *dpress = dgf_two + o.kdpress;
 
-    const long long stride = static_cast<unsigned int>(gridDim.x * blockDim.x);
+    const long long stride = node_stride();
     for (long long n = getGpos(); n < nodes; n += stride) {
         const int l = getLpos(static_cast<int>(n));
 
