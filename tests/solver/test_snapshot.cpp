@@ -7,9 +7,11 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "printf_snapshot.h"
 #include "snapshot.h"
 #include "test_support.h"
 
@@ -174,6 +176,39 @@ TEST_F(Snapshot, FileThatCannotBeOpenedIsReportedAsNullPointer)
     EXPECT_EQ(r.out, "iter=0000000042  ntot=6.87500000000000000000e+00\nError, ptr is NULL\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(lines_of(read_file("BP_T.000000042")).size(), 3u);  // written before
+}
+
+// The files as the printf-based writer wrote them, byte for byte: a
+// non-square lattice of densities with the odd values among them, large
+// enough that each file goes out in several chunks.
+TEST_F(Snapshot, SameBytesAsThePrintfWriter)
+{
+    const int nx = 401, ny = 333, nodes = nx * ny;
+    std::mt19937_64 random(2026);
+    std::uniform_real_distribution<double> rho(0.2, 2.6);
+    std::vector<double> field(2 * static_cast<size_t>(nodes), 5.0);
+    for (int n = 0; n < nodes; n++)
+        field[nodes + n] = rho(random);
+    const double odd[] = {0.0, -0.0, -1.5, 9.99995e-01, 2.6, 1e-310, 1e300,
+                          std::numeric_limits<double>::max(), std::nan(""), -std::nan(""),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+    for (size_t i = 0; i < std::size(odd); i++)
+        field[nodes + 7 * nx * static_cast<int>(i) + ny / 2 * nx + static_cast<int>(i)] = odd[i];
+    field[nodes + (ny / 2) * nx + 3] = -std::nan("");  // in the profile row
+
+    const std::string console = write(field, nodes, nx, ny, 1, 123, 1.0 / 128, "_new");
+    TempDir reference;
+    {
+        WorkingDir cwd(reference.path());
+        ::testing::internal::CaptureStdout();
+        printf_profile("_new", field.data(), nodes, nx, ny, 1, 123, 1.0, 0.0, 2.0, 1.0 / 128);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), console);
+    }
+    const auto names = list_dir(reference.path());
+    ASSERT_EQ(list_dir(dir_.path()), names);
+    for (const auto &name : names)
+        EXPECT_TRUE(read_file(dir_.file(name)) == read_file(reference.file(name))) << name;
 }
 
 TEST_F(Snapshot, LabelsBeyondNineDigitsWiden)
