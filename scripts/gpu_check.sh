@@ -1,79 +1,329 @@
 #!/usr/bin/env bash
-# The check for a machine with an NVIDIA GPU, in one go:
-#   - builds the cuda backend for the GPU at hand and the cpu backend;
-#   - runs the five benchmark programs on the GPU;
-#   - runs vdwflow_a, _b and _c on the same input on both backends and compares
-#     every snapshot file byte for byte (the two backends must agree exactly);
-#   - times the solver on the GPU (per-step and whole-run lines of the console,
-#     and the example run).
-# Usage: scripts/gpu_check.sh [report-folder]   (default: gpu-check/)
-# CUDA_ARCHS overrides the GPU architecture (default: native, the GPU at hand).
+# The check for a machine with an NVIDIA GPU, in two steps:
+#
+#   scripts/gpu_check.sh prepare   here, on any machine with the cpu backend's
+#       tools: builds vdwflow_a, _b and _c on the cpu backend, runs them on two
+#       short inputs (a square and a non-square lattice) and keeps the inputs,
+#       every snapshot file (gzipped) and the console totals in
+#       gpu-check/reference/; the folder is ignored by git and travels with the
+#       working tree to the GPU machine.
+#
+#   scripts/gpu_check.sh run       on the GPU machine: builds the cuda backend
+#       only (nvcc and CMake; no Boost, GoogleTest or network) for the GPU at
+#       hand, then, bounded to 6 minutes in all: runs the five benchmarks; runs
+#       the three solver programs on the reference inputs and compares their
+#       files byte for byte and their totals with the cpu backend's; runs
+#       compute-sanitizer (memcheck on all eight programs, racecheck and
+#       synccheck on orderbench_a, orderbench_b and prodbench_b); times the
+#       solver's step at 1024^2, 2048^2 and 4096^2 (build/cuda/bin/step_timer_X)
+#       and one run of vdwflow_a at 4096^2 without steps. Writes the table
+#       gpu-check/report.txt; exits 0 when every check passed.
+#       Without a GPU it builds the cuda backend and stops with status 2.
+#
+#   scripts/gpu_check.sh dry-run   here: the flow of `run` on the cpu backend's
+#       programs (built by prepare), without the build, the GPU and the
+#       sanitizers, and with a 512^2 snapshot: a check of the check.
+#
+# CUDA_ARCHS overrides the GPU architecture of the build (default: native).
+# GPU_CHECK_SECONDS overrides the time bound of `run` (default: 355).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/common.sh
-report_dir=$(realpath -m "${1:-gpu-check}")
-mkdir -p "$report_dir"
-report="$report_dir/report.txt"
-: >"$report"
-say() { echo "$@" | tee -a "$report"; }
 
-nvcc=$(find_nvcc)
-[ -n "$nvcc" ] || { say "no nvcc: nothing to check"; exit 1; }
-say "== machine"
-{ nvidia-smi -L 2>&1 || true; } | tee -a "$report"
-jobs=$(nproc)
-cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" -DCMAKE_CUDA_ARCHITECTURES="${CUDA_ARCHS:-native}" >/dev/null &&
-  cmake --build --preset cuda -j "$jobs" >"$report_dir/build-cuda.log" 2>&1 ||
-  { say "cuda build failed: $report_dir/build-cuda.log"; exit 1; }
-cmake --preset cpu >/dev/null &&
-  cmake --build --preset cpu -j "$jobs" --target vdwflow_a vdwflow_b vdwflow_c \
-    >"$report_dir/build-cpu.log" 2>&1 ||
-  { say "cpu build failed: $report_dir/build-cpu.log"; exit 1; }
+check_dir=$root/gpu-check
+bin_dir=$root/build/cuda/bin
+dry_run=0
+snapshot_n=4096
+ref_dir=$check_dir/reference
+programs_solver=(vdwflow_a vdwflow_b vdwflow_c)
+programs_bench=(prodbench_a prodbench_b prodbench_c orderbench_a orderbench_b)
 
-say "== benchmark programs on the GPU"
-for p in prodbench_a prodbench_b prodbench_c orderbench_a orderbench_b; do
-  say "$p: $(build/cuda/bin/$p | tr '\n' ' ') (exit $?)"
-done
+# The reference runs: name, nodes x, nodes y, steps per cycle, cycles.
+cases=("square 128 128 200 2" "wide 120 72 100 3")
 
-# A short run that separates visibly: 128 x 128 nodes, 3 cycles of 400 steps.
-input="$report_dir/nw2cuda.input"
-sed -e 's/^-hniter_cycle .*/-hniter_cycle 400/' -e 's/^-hncycles .*/-hncycles 3/' \
-  examples/nw2cuda.input >"$input"
+# The example's parameter file with another lattice and cycle count.
+make_input() {  # nx ny niter_cycle ncycles
+  sed -e "s/^-hnodes_x .*/-hnodes_x $1/" -e "s/^-hnodes_y .*/-hnodes_y $2/" \
+    -e "s/^-hniter_cycle .*/-hniter_cycle $3/" -e "s/^-hncycles .*/-hncycles $4/" \
+    "$root/examples/nw2cuda.input"
+}
 
+# Runs a solver program in a fresh folder holding the given input.
+run_solver() {  # binary folder input-file [command prefix...]
+  local binary=$1 dir=$2 input=$3
+  shift 3
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$input" "$dir/nw2cuda.input"
+  (cd "$dir" && "$@" "$binary" >stdout.txt 2>stderr.txt)
+}
+
+prepare() {
+  scripts/setup.sh || exit 1
+  echo "== building the cpu backend"
+  cmake --preset cpu >/dev/null &&
+    cmake --build --preset cpu -j "$(nproc)" --target "${programs_solver[@]}" >/dev/null ||
+    { echo "gpu_check prepare: the cpu build failed"; exit 1; }
+  rm -rf "$ref_dir" && mkdir -p "$ref_dir"
+  for c in "${cases[@]}"; do
+    read -r name nx ny niter ncycles <<<"$c"
+    make_input "$nx" "$ny" "$niter" "$ncycles" >"$ref_dir/$name.input"
+    for p in "${programs_solver[@]}"; do
+      dir=$ref_dir/$name/$p
+      if ! run_solver "$root/build/cpu/bin/$p" "$dir" "$ref_dir/$name.input"; then
+        echo "gpu_check prepare: $p failed on the $name input:"
+        cat "$dir/stderr.txt"
+        exit 1
+      fi
+      grep '^iter=' "$dir/stdout.txt" >"$dir/totals.txt"
+      rm "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input"
+      gzip -n -9 "$dir"/B* "$dir"/PV*
+      echo "$p, $name lattice ${nx}x$ny: $(ls "$dir"/*.gz | wc -l) files"
+    done
+  done
+  {
+    echo "prepared $(date -u '+%Y-%m-%d %H:%M UTC') on $(hostname) from commit" \
+      "$(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+    for c in "${cases[@]}"; do echo "case $c"; done
+  } >"$ref_dir/manifest.txt"
+  echo "gpu-check/reference: $(du -sh "$ref_dir" | cut -f1)." \
+    "Next, on the GPU machine: scripts/gpu_check.sh run"
+}
+
+# --- run -----------------------------------------------------------------
+
+report=$check_dir/report.txt
 status=0
-say "== solver: cuda against cpu, same input"
-for v in a b c; do
-  for backend in cpu cuda; do
-    dir="$report_dir/run-$v-$backend"
-    rm -rf "$dir" && mkdir -p "$dir" && cp "$input" "$dir/"
-    (cd "$dir" && "$root/build/$backend/bin/vdwflow_$v" >stdout.txt 2>stderr.txt)
-    say "vdwflow_$v on $backend: exit $?"
-  done
-  same=0 differ=0
-  for f in "$report_dir/run-$v-cpu"/B* "$report_dir/run-$v-cpu"/PV*; do
-    if cmp -s "$f" "$report_dir/run-$v-cuda/$(basename "$f")"; then
-      same=$((same + 1))
-    else
-      differ=$((differ + 1))
-      say "  differs: $(basename "$f")"
-    fi
-  done
-  cmp -s <(grep '^iter=' "$report_dir/run-$v-cpu/stdout.txt") \
-         <(grep '^iter=' "$report_dir/run-$v-cuda/stdout.txt") && totals=same || totals=DIFFERENT
-  say "vdwflow_$v: $same files identical, $differ differ; console totals $totals"
-  [ "$differ" -eq 0 ] && [ "$totals" = same ] || status=1
-  say "vdwflow_$v on the GPU: periodic_boundary $(grep -h 'Total Time' "$report_dir/run-$v-cuda/stdout.txt" |
-    head -n 1200 | awk '{s += $4; n++} END {if (n) printf "%.4f ms per step (mean of %d)", s / n, n}')"
-done
-say "vdwflow_c whole run on the GPU (1200 steps, snapshots included): $(grep 'Total Time' \
-  "$report_dir/run-c-cuda/stdout.txt" | tail -n 1)"
+start=$SECONDS
+limit=${GPU_CHECK_SECONDS:-355}
 
-say "== the example run on the GPU (vdwflow_a)"
-dir="$report_dir/example"
-rm -rf "$dir" && mkdir -p "$dir" && cp examples/nw2cuda.input "$dir/"
-start=$(date +%s.%N)
-(cd "$dir" && "$root/build/cuda/bin/vdwflow_a" >stdout.txt 2>stderr.txt)
-say "exit $?, wall $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {printf "%.1f", b - a}') s;" \
-  "last total: $(grep '^iter=' "$dir/stdout.txt" | tail -n 1)"
-exit $status
+say() { echo "$@" | tee -a "$report"; }
+# One row of the table: check, pass/FAIL/skip, detail.
+row() {
+  printf '%-34s %-5s %s\n' "$1" "$2" "$3" | tee -a "$report"
+  [ "$2" != FAIL ] || status=1
+}
+# Seconds a step may take: its own bound, cut to what is left of the run.
+bound() {
+  local left=$((limit - (SECONDS - start) - 5))
+  if ((left < $1)); then echo "$left"; else echo "$1"; fi
+}
+# Runs a command bounded by bound(seconds); 124 when out of time.
+bounded() {  # seconds command...
+  local t
+  t=$(bound "$1")
+  shift
+  ((t >= 2)) || return 125
+  timeout -k 3 "$t" "$@"
+}
+exit_text() {  # status
+  case $1 in
+    0) echo "exit 0" ;;
+    124 | 137) echo "timed out" ;;
+    125) echo "not run: out of time" ;;
+    *) echo "exit $1" ;;
+  esac
+}
+
+build_cuda() {  # architectures
+  local nvcc
+  nvcc=$(find_nvcc)
+  [ -n "$nvcc" ] || { say "no nvcc: nothing to build"; exit 1; }
+  local t0=$SECONDS
+  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" -DCMAKE_CUDA_ARCHITECTURES="$1" \
+    >"$check_dir/build-cuda.log" 2>&1 &&
+    "${@:2}" cmake --build --preset cuda -j "$(nproc)" >>"$check_dir/build-cuda.log" 2>&1
+  local rc=$?
+  if [ "$rc" -ne 0 ]; then
+    row "build (cuda, $1)" FAIL "$(exit_text "$rc"), see gpu-check/build-cuda.log"
+    exit 1
+  fi
+  row "build (cuda, $1)" pass "$((SECONDS - t0)) s"
+}
+
+run_benchmarks() {
+  for p in "${programs_bench[@]}"; do
+    bounded 30 "$bin_dir/$p" >"$check_dir/$p.txt" 2>&1
+    local rc=$? verdict=pass
+    local line
+    line=$(tr '\n' ' ' <"$check_dir/$p.txt" | sed 's/  */ /g')
+    [ "$rc" -eq 0 ] || verdict=FAIL
+    case $p in orderbench_*) grep -q '^Test PASSED' "$check_dir/$p.txt" || verdict=FAIL ;; esac
+    row "$p" "$verdict" "$(exit_text "$rc"):$line"
+  done
+}
+
+# Files and totals of the GPU runs against the cpu backend's.
+compare_solvers() {
+  for c in "${cases[@]}"; do
+    read -r name nx ny niter ncycles <<<"$c"
+    for p in "${programs_solver[@]}"; do
+      local ref=$ref_dir/$name/$p dir=$check_dir/run/$name/$p
+      bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/$p' '$dir' '$ref_dir/$name.input'"
+      local rc=$? same=0 differ=0 extra=0
+      for f in "$ref"/*.gz; do
+        local file=$dir/$(basename "${f%.gz}")
+        if [ -f "$file" ] && gzip -dc "$f" | cmp -s - "$file"; then
+          same=$((same + 1))
+        else
+          differ=$((differ + 1))
+          echo "differs or missing: $file" >>"$check_dir/differences.txt"
+        fi
+      done
+      for f in "$dir"/B* "$dir"/PV*; do
+        [ -e "$f" ] && [ ! -e "$ref/$(basename "$f").gz" ] && extra=$((extra + 1))
+      done
+      local totals=same
+      cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
+      local verdict=pass
+      [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
+        verdict=FAIL
+      row "$p ${nx}x$ny = cpu backend" "$verdict" \
+        "$(exit_text "$rc"); files: $same identical, $differ differ, $extra extra; totals $totals"
+    done
+  done
+}
+
+# compute-sanitizer runs, side by side; each leaves a log and its status.
+sanitize() {
+  if ((dry_run)); then
+    row "compute-sanitizer" skip "dry run"
+    return
+  fi
+  local sanitizer
+  sanitizer=$(command -v compute-sanitizer || echo "$(dirname "$(find_nvcc)")/compute-sanitizer")
+  if [ ! -x "$sanitizer" ]; then
+    row "compute-sanitizer" FAIL "not found"
+    return
+  fi
+  local dir=$check_dir/sanitizer
+  rm -rf "$dir" && mkdir -p "$dir"
+  make_input 32 32 5 1 >"$dir/small.input"
+  local jobs=()
+  for p in "${programs_solver[@]}" "${programs_bench[@]}"; do jobs+=("memcheck $p"); done
+  for p in orderbench_a orderbench_b prodbench_b; do jobs+=("racecheck $p" "synccheck $p"); done
+  local t
+  t=$(bound 150)
+  for j in "${jobs[@]}"; do
+    read -r tool p <<<"$j"
+    (
+      cd "$dir" && mkdir -p "$tool-$p" && cd "$tool-$p" && cp ../small.input nw2cuda.input &&
+        timeout -k 3 "$t" "$sanitizer" --tool "$tool" --error-exitcode 99 \
+          "$bin_dir/$p" >log.txt 2>&1
+      echo $? >rc
+    ) &
+  done
+  wait
+  for j in "${jobs[@]}"; do
+    read -r tool p <<<"$j"
+    local rc verdict=pass
+    rc=$(cat "$dir/$tool-$p/rc" 2>/dev/null || echo 1)
+    [ "$rc" -eq 0 ] || verdict=FAIL
+    local summary
+    summary=$(grep -E 'SUMMARY' "$dir/$tool-$p/log.txt" | tail -n 1 | sed 's/^=* *//')
+    row "$tool $p" "$verdict" "$(exit_text "$rc"); ${summary:-no summary}"
+  done
+}
+
+# Step timing: one line per variant and size from step_timer_X.
+time_steps() {
+  say ""
+  say "== time step on the GPU (200 steps each, snapshots excluded)"
+  printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' variant nodes ms/step MLUPS GB/s \
+    copy_GB/s roofline target | tee -a "$report"
+  for v in a b c; do
+    local bin=$root/build/cuda/bin/step_timer_$v
+    if [ ! -x "$bin" ]; then
+      say "step_timer_$v missing: vdwflow_$v not timed"
+      continue
+    fi
+    if ((dry_run)); then
+      say "step_timer_$v present; dry run: not timed"
+      continue
+    fi
+    for n in 1024 2048 4096; do
+      local out rc
+      out=$(bounded 60 "$bin" "$n" "$n" 200 2>&1)
+      rc=$?
+      local line
+      line=$(grep '^step_timer ' <<<"$out" | tail -n 1)
+      if [ "$rc" -ne 0 ] || [ -z "$line" ]; then
+        say "vdwflow_$v ${n}x$n: step_timer_$v $(exit_text "$rc"): $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+        status=1
+        continue
+      fi
+      field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
+      local roof target=""
+      roof=$(field roofline)
+      if [ "$n" -eq 4096 ] && [ "$v" != a ]; then
+        target=$(awk -v r="$roof" 'BEGIN {print (r >= 0.70 ? ">= 0.70: met" : ">= 0.70: NOT met")}')
+      fi
+      printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "vdwflow_$v" "${n}x$n" \
+        "$(field ms_per_step)" "$(field MLUPS)" "$(field GBps)" "$(field copy_GBps)" "$roof" \
+        "$target" | tee -a "$report"
+    done
+  done
+}
+
+# One run of vdwflow_a at 4096^2 (snapshot_n) without steps: the initial snapshot of 16.8
+# million nodes (console line and about 0.8 GB of files) with everything a run
+# does around it.
+time_snapshot() {
+  local n=$snapshot_n dir=$check_dir/run/snapshot
+  make_input "$n" "$n" 0 0 >"$check_dir/snapshot.input"
+  local t0 rc
+  t0=$(date +%s.%N)
+  bounded 120 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow_a' '$dir' '$check_dir/snapshot.input'"
+  rc=$?
+  local wall
+  wall=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.1f", b - a}')
+  local verdict=pass
+  [ "$rc" -eq 0 ] || verdict=FAIL
+  say ""
+  row "vdwflow_a ${n}x$n, no steps" "$verdict" \
+    "$(exit_text "$rc"), wall $wall s: start-up, host and device allocation, lattice set-up, upload, one snapshot ($(du -sh "$dir" 2>/dev/null | cut -f1) of files), release"
+  rm -f "$dir"/B* "$dir"/PV*
+}
+
+run() {
+  mkdir -p "$check_dir"
+  : >"$report"
+  rm -f "$check_dir/differences.txt"
+  say "== GPU check $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  if ((dry_run)); then
+    say "dry run: the cpu backend's programs from build/cpu/bin, no build"
+  elif ! gpu_present || ! nvidia-smi -L >/dev/null 2>&1; then
+    say "no GPU on this machine: building the cuda backend only, then stopping"
+    build_cuda "${CUDA_ARCHS:-75-real;80-real;90}"
+    say "gpu_check run: no GPU here, nothing run; run it on a machine with an NVIDIA GPU"
+    exit 2
+  fi
+  if [ ! -f "$ref_dir/manifest.txt" ]; then
+    say "gpu_check run: no gpu-check/reference/; run 'scripts/gpu_check.sh prepare' first (without a GPU is fine) and bring the folder along"
+    exit 1
+  fi
+  say "$( ((dry_run)) || nvidia-smi -L 2>&1 | head -n 1); references: $(head -n 1 "$ref_dir/manifest.txt")"
+  printf '%-34s %-5s %s\n' check result detail | tee -a "$report"
+  ((dry_run)) || build_cuda "${CUDA_ARCHS:-native}" bounded 200
+  run_benchmarks
+  compare_solvers
+  sanitize
+  time_steps
+  time_snapshot
+  say ""
+  say "$( ((status == 0)) && echo "all checks passed" || echo "some checks FAILED")" \
+    "in $((SECONDS - start)) s"
+  exit $status
+}
+
+case ${1:-} in
+  prepare) prepare ;;
+  run) run ;;
+  dry-run)
+    bin_dir=$root/build/cpu/bin dry_run=1 snapshot_n=512
+    run
+    ;;
+  *)
+    echo "usage: scripts/gpu_check.sh prepare | run | dry-run   (see the head of this script)" >&2
+    exit 64
+    ;;
+esac

@@ -38,7 +38,7 @@ static char *snapshot_name(const char *format, const char *tag, int iter)
 // The text of a file is gathered in a large buffer and written out in big
 // chunks; formatting without printf and few, large writes keep a snapshot of
 // millions of nodes to a fraction of a second.
-static const size_t kChunk = size_t(4) << 20;
+static const size_t kChunk = size_t(1) << 20;
 static const size_t kLineRoom = 256;  // more than the longest line of any file
 
 struct file_text {
