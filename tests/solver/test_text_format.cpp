@@ -20,8 +20,9 @@ struct EFormat {
     int width;
     int precision;
 };
-// "%15.6e" (profile), "%.4e" (VTK), and a wide one for the width handling.
-const EFormat kFormats[] = {{15, 6}, {0, 4}, {25, 20}};
+// "%15.6e" (profile), "%.4e" (VTK); the extremes of the exact integer path
+// (no decimals, 17 decimals) and one beyond it, wide.
+const EFormat kFormats[] = {{15, 6}, {0, 4}, {0, 0}, {0, 17}, {25, 20}};
 
 std::string library_e(double v, EFormat f)
 {
@@ -93,10 +94,13 @@ TEST(NumberText, RandomBitPatternsAndDensities)
         std::memcpy(&v, &bits, sizeof v);
         values.push_back(v);
     }
-    // The range of the files' data: densities, abscissae, coordinates.
-    std::uniform_real_distribution<double> density(0.0, 3.0), abscissa(-1.0, 1.0);
+    // The range of the files' data: densities, abscissae, coordinates; and
+    // magnitudes from 1e-30 to 1e25, across the bounds of the integer path.
+    std::uniform_real_distribution<double> density(0.0, 3.0), abscissa(-1.0, 1.0),
+        decade(-30.0, 25.0);
     for (int i = 0; i < 100000; i++)
-        values.insert(values.end(), {density(random), abscissa(random)});
+        values.insert(values.end(),
+                      {density(random), abscissa(random), std::pow(10.0, decade(random))});
     expect_same_e(values, "random values, seed " + std::to_string(seed));
 }
 
