@@ -76,7 +76,7 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
 
     char *name = snapshot_name("BP%s.%09d", tag, iter);
     FILE *file = std::fopen(name, "w");
-    CHK_NULL_RETURN(file);
+    CHK_NULL_FILE(file, name);
     bool written = true;
     for (int x = 0; x < nodes_x; x++)
         if (std::fprintf(file, "%15.6e %15.6e \n", absc[x] - length / divisor, prof[x]) < 0)
@@ -88,7 +88,7 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
     // wide and nodes_x high: row r shows lattice column x = r.
     name = snapshot_name("BV%s.%09d", tag, iter);
     file = std::fopen(name, "w");
-    CHK_NULL_RETURN(file);
+    CHK_NULL_FILE(file, name);
     written = std::fprintf(file, "P2\n%4d%5d\n255\n", nodes_y, nodes_x) >= 0;
     int count = 0;
     for (int x = 0; x < nodes_x; x++) {
@@ -108,7 +108,7 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
     // fastest grid dimension is y.
     name = snapshot_name("PV%s.%09d.vtk", tag, iter);
     file = std::fopen(name, "w");
-    CHK_NULL_RETURN(file);
+    CHK_NULL_FILE(file, name);
     written = std::fprintf(file,
                            "# vtk DataFile Version 3.0\n"
                            "Output for PARAVIEW\n"
