@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Every failure of the host framework ends the process here. A harness that
-// must outlive a rejected input (the fuzzer) sets a hook that does not return
-// (it throws); the programs set none, and the process exits with `status`.
+// The reporters, the parameter reader and the run checks end the process
+// here. A harness that must outlive a rejected input (the fuzzer) sets a hook
+// that does not return (it throws); the programs set none, and the process
+// exits with `status`.
 extern void (*end_run_hook)(int status);
 [[noreturn]] void end_run(int status);
 

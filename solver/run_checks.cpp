@@ -86,6 +86,6 @@ void check_snapshot_total(double ntot, int iter)
                      "vdwflow: the run became unstable at iteration %d: total density is not "
                      "finite\n",
                      iter);
-        std::exit(1);
+        end_run(1);
     }
 }
