@@ -132,6 +132,8 @@ TEST(BenchPrograms, CudaBuildsWithoutAGpuRunToTheEnd)
         EXPECT_EQ(r.status, 0) << p.name;
         EXPECT_EQ(r.out, std::string("\nTotal Time = 0.000000 ms\n") + (p.sorts ? "Test FAILED\n" : ""))
             << p.name;
+        EXPECT_EQ(r.err.rfind(std::string("launch of ") + p.kernel + " refused or failed: ", 0), 0u)
+            << p.name << ": " << r.err;
     }
     if (!any) GTEST_SKIP() << "no cuda build was named (VDWFLOW_CUDA_BIN_DIR)";
 }
