@@ -41,6 +41,10 @@ inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t
     using Params = typename cudacpu::KernelParams<decltype(Kernel)>::type;
     static_assert(std::tuple_size_v<Params> == sizeof...(Args),
                   "wrong number of kernel arguments");
+    if ((cudacpu::is_null_pointer(args) || ...)) {
+        cudacpu::fault_launch();
+        return;
+    }
     const Params params{args...};
     cudacpu::launch_kernel({&cudacpu::StaticKernel<Kernel>::run_row, &params}, grid, block,
                            shared_bytes, stream);

@@ -3,6 +3,8 @@
 set -euo pipefail
 
 needed=(cmake g++ make libboost-context-dev libgtest-dev libbenchmark-dev)
+# The fuzzing step: clang and its libFuzzer runtime.
+needed+=(clang libclang-rt-14-dev)
 missing=()
 for pkg in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -4,7 +4,9 @@
 #     here: without a GPU they must fail cleanly);
 #   - the cpu backend, with all tests;
 #   - the cpu backend under AddressSanitizer and UBSan, all tests but the
-#     long physics runs.
+#     long physics runs and the soak run;
+#   - a minute of fuzzing of the parameter file reader and the start-up
+#     check (libFuzzer, AddressSanitizer, UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
@@ -30,4 +32,7 @@ ctest --preset cpu -j "$jobs"
 echo "== cpu backend with sanitizers"
 cmake --preset asan -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" >/dev/null
 cmake --build --preset asan -j "$jobs"
-ctest --preset asan -j "$jobs" -LE physics
+ctest --preset asan -j "$jobs" -LE 'physics|soak'
+
+echo "== fuzzing the parameter file reader"
+scripts/fuzz.sh 60

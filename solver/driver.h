@@ -16,6 +16,6 @@ extern const int hpad_start_time;
 // whether the whole run is timed as well (nonzero) or only each step;
 extern const int htime_whole_run;
 // the two kernels of a time step, launched on the default stream without
-// dynamic shared memory (a refused configuration skips the kernel).
+// dynamic shared memory (a refused or failed launch goes to the reporter).
 void launch_periodic_boundary(dim3 grid, dim3 block);
 void launch_lb_time_step(dim3 grid, dim3 block);

@@ -13,17 +13,25 @@ int paramsCount = 0;
 
 // Reads the next whitespace-delimited token into buf (PARAM_TOKEN_SIZE
 // bytes). Returns 0 at the end of the input. A token that does not fit ends
-// the process: nothing is ever stored past the buffer.
+// the process: nothing is ever stored past the buffer. A read error ends it
+// as a file that cannot be opened does, never as the end of the input.
 static int read_token(FILE *file, const char *path, char *buf)
 {
-    if (std::fscanf(file, "%29s", buf) != 1)
+    int start = 0, end = 0;
+    if (std::fscanf(file, " %n%29s%n", &start, buf, &end) != 1) {
+        if (std::ferror(file))
+            report_unreadable_file(path);
         return 0;
-    if (std::strlen(buf) == PARAM_TOKEN_SIZE - 1) {
+    }
+    // Characters read, not strlen: a token may hold a zero byte.
+    if (end - start == PARAM_TOKEN_SIZE - 1) {
         const int next = std::fgetc(file);
+        if (next == EOF && std::ferror(file))
+            report_unreadable_file(path);
         if (next != EOF && !std::isspace(next)) {
             std::fprintf(stderr, "%s: a token is longer than %d characters: %s...\n", path,
                          PARAM_TOKEN_SIZE - 1, buf);
-            std::exit(1);
+            end_run(1);
         }
         // The delimiter is whitespace (or the end); the next read skips it anyway.
     }
@@ -40,8 +48,13 @@ static char *copy_token(const char *token)
 void readInputParameters(const char *path)
 {
     FILE *file = std::fopen(path, "r");
-    CHK_NULL_RETURN(file);
+    CHK_NULL_FILE(file, path);
+    read_parameter_stream(file, path);
+    std::fclose(file);
+}
 
+void read_parameter_stream(FILE *file, const char *path)
+{
     char token[PARAM_TOKEN_SIZE];
     int index = 0;
     while (!std::feof(file)) {
@@ -49,17 +62,16 @@ void readInputParameters(const char *path)
             if (index >= MAX_PARAMS) {
                 std::fprintf(stderr, "%s: more than %d key and value pairs\n", path,
                              MAX_PARAMS);
-                std::exit(1);
+                end_run(1);
             }
             params[index].key = copy_token(token);
             if (!read_token(file, path, token))
-                std::exit(-1);  // a key without its value
+                end_run(-1);  // a key without its value
             params[index].value = copy_token(token);
             paramsCount++;
         }
         index++;
     }
-    std::fclose(file);
 }
 
 static const char *find_value(const char *key)

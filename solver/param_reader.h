@@ -2,6 +2,8 @@
 // once into a table, with typed lookups by key.
 #pragma once
 
+#include <cstdio>
+
 #define MAX_PARAMS 25        // pairs the table holds
 #define PARAM_TOKEN_SIZE 30  // token buffer: at most 29 characters
 
@@ -13,11 +15,15 @@ struct param {
 extern param params[MAX_PARAMS];
 extern int paramsCount;
 
-// Loads the file into params. A file that cannot be opened ends the process
-// ("Error, ptr is NULL", status 1); a key without a value ends it with
-// status -1; a token over 29 characters or more than 25 pairs ends it with a
-// message on standard error and status 1.
+// Loads the file into params. A file that cannot be opened or read ends the
+// process ("Error, ptr is NULL" and a line on standard error naming the file
+// and the reason, status 1); a key without a value ends it with status -1; a
+// token over 29 characters or more than 25 pairs ends it with a message on
+// standard error and status 1.
 void readInputParameters(const char *path);
+
+// The same for a stream that is already open; `path` names it in messages.
+void read_parameter_stream(FILE *file, const char *path);
 
 // Lookups of the first entry with this key: 1 (1.0) and the converted value
 // stored in target, or -1 (-1.0) with target untouched.

@@ -1,11 +1,23 @@
 // Failure reporters.
 #include "reporters.h"
 
+#include <cerrno>
+#include <cstring>
+
+void (*end_run_hook)(int status) = nullptr;
+
+void end_run(int status)
+{
+    if (end_run_hook)
+        end_run_hook(status);
+    std::exit(status);
+}
+
 void CUDAHandleError(cudaError err, const char *file, int line)
 {
     if (err != cudaSuccess) {
         std::printf("%s in %s at line %d\n", cudaGetErrorString(err), file, line);
-        std::exit(1);
+        end_run(1);
     }
 }
 
@@ -14,6 +26,26 @@ void gpuAssert(cudaError code, const char *file, int line, bool abort)
     if (code != cudaSuccess) {
         std::fprintf(stderr, "GPUassert: %s %s %d\n", cudaGetErrorString(code), file, line);
         if (abort)
-            std::exit(code);
+            end_run(code);
     }
+}
+
+static void name_file(const char *what, const char *path, int error)
+{
+    std::fprintf(stderr, "vdwflow: cannot %s %s: %s\n", what, path, std::strerror(error));
+}
+
+void CHK_NULL_FILE(FILE *file, const char *path)
+{
+    if (file == nullptr) {
+        name_file("open", path, errno);
+        CHK_NULL_RETURN(file);
+    }
+}
+
+void report_unreadable_file(const char *path)
+{
+    name_file("read", path, errno);
+    std::printf("Error, ptr is NULL\n");
+    end_run(1);
 }

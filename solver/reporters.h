@@ -7,6 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The reporters, the parameter reader and the run checks end the process
+// here. A harness that must outlive a rejected input (the fuzzer) sets a hook
+// that does not return (it throws); the programs set none, and the process
+// exits with `status`.
+extern void (*end_run_hook)(int status);
+[[noreturn]] void end_run(int status);
+
 // On failure: "<error text> in <file> at line <line>" on standard output,
 // exit status 1.
 void CUDAHandleError(cudaError err, const char *file, int line);
@@ -22,9 +29,17 @@ void CHK_NULL_RETURN(T *ptr)
 {
     if (ptr == nullptr) {
         std::printf("Error, ptr is NULL\n");
-        std::exit(1);
+        end_run(1);
     }
 }
+
+// A file that did not open (null): first one line on standard error naming
+// the file and the system's reason, then as CHK_NULL_RETURN.
+void CHK_NULL_FILE(FILE *file, const char *path);
+
+// A file that opened but cannot be read ends the run as one that does not
+// open: the line naming it and the reason, "Error, ptr is NULL", status 1.
+[[noreturn]] void report_unreadable_file(const char *path);
 
 // The program's own reporter (CUDAHandleError or gpuAssert), naming the
 // program's source file and the given line; defined by each program beside
@@ -34,3 +49,10 @@ void report_status(cudaError_t status, int line);
 // Passes the status of a runtime call and the line of the call to the
 // program's reporter.
 #define CHECK_STATUS(call) report_status((call), __LINE__)
+
+// Written on the line right below a kernel launch: the launch's status (a
+// refused configuration or a failed launch) goes to the program's reporter
+// with the line of the launch. Only the last error is read, so the device is
+// not synchronised. Clear the last error before the launch (cudaGetLastError)
+// so that what an unexamined call left there is not taken for the launch's.
+#define CHECK_LAUNCH() report_status(cudaGetLastError(), __LINE__ - 1)

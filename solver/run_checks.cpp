@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "reporters.h"
 #include "run_config.h"
 
 static const char parameter_file[] = "nw2cuda.input";
 
 [[noreturn]] static void reject()
 {
-    std::exit(1);
+    end_run(1);
 }
 
 static void check_extent(const char *key, int value)
@@ -85,6 +86,6 @@ void check_snapshot_total(double ntot, int iter)
                      "vdwflow: the run became unstable at iteration %d: total density is not "
                      "finite\n",
                      iter);
-        std::exit(1);
+        end_run(1);
     }
 }

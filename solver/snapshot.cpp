@@ -68,7 +68,7 @@ static char *line_room(file_text *t)
 static file_text open_text(const char *name, char *buffer)
 {
     FILE *file = std::fopen(name, "w");
-    CHK_NULL_RETURN(file);
+    CHK_NULL_FILE(file, name);
     return file_text{file, buffer, buffer, true};
 }
 

@@ -2,4 +2,4 @@
 #include "bitonic_sort.cuh"
 #include "sort_harness.cuh"
 
-int main() { return run_sort<bitonicSort>(); }
+int main() { return run_sort<bitonicSort>("bitonicSort"); }

@@ -2,4 +2,4 @@
 #include "matprod_harness.cuh"
 #include "matrix_mul.cuh"
 
-int main() { return run_matrix_product<MatrixMulSh>(); }
+int main() { return run_matrix_product<MatrixMulSh>("MatrixMulSh"); }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 // ---------------------------------------------------------------------------
@@ -38,6 +39,7 @@ enum cudaError {
     cudaErrorInvalidDevice = 101,
     cudaErrorInvalidResourceHandle = 400,
     cudaErrorNotReady = 600,
+    cudaErrorIllegalAddress = 700,
     cudaErrorLaunchOutOfResources = 701,
     cudaErrorLaunchFailure = 719,
     cudaErrorUnknown = 999
@@ -168,6 +170,19 @@ struct KernelThunk {
 // cudaGetLastError() as cudaErrorInvalidConfiguration.
 void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t shared_bytes,
                    cudaStream_t stream);
+
+// A kernel on a GPU faults when it touches a null pointer; here a launch with
+// a null pointer argument records cudaErrorIllegalAddress instead of running
+// the kernel (launch() of the shared launch header checks the arguments).
+template <class T>
+constexpr bool is_null_pointer(const T &arg)
+{
+    if constexpr (std::is_pointer_v<T>)
+        return arg == nullptr;
+    else
+        return false;
+}
+void fault_launch();
 
 // Start of the dynamic shared memory of the running block.
 void *dynamic_shared_memory();

@@ -185,6 +185,11 @@ void fatal(const char *format, ...)
     std::abort();
 }
 
+void fault_launch()
+{
+    record(cudaErrorIllegalAddress);
+}
+
 cudaError_t memcpy_to_symbol(void *symbol, std::size_t symbol_size, const void *src,
                              std::size_t count, std::size_t offset, cudaMemcpyKind kind)
 {
@@ -245,6 +250,8 @@ constexpr ErrorText kErrorTexts[] = {
     {cudaErrorInvalidResourceHandle, "cudaErrorInvalidResourceHandle",
      "invalid resource handle"},
     {cudaErrorNotReady, "cudaErrorNotReady", "device not ready"},
+    {cudaErrorIllegalAddress, "cudaErrorIllegalAddress",
+     "an illegal memory access was encountered"},
     {cudaErrorLaunchOutOfResources, "cudaErrorLaunchOutOfResources",
      "too many resources requested for launch"},
     {cudaErrorLaunchFailure, "cudaErrorLaunchFailure", "unspecified launch failure"},

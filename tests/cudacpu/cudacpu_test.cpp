@@ -209,6 +209,16 @@ TEST(LaunchChecks, RefusedConfigurationsRunNothingAndReportTheError)
     EXPECT_EQ(flag.download()[0], 1);
 }
 
+// A GPU kernel faults on a null pointer; here the launch says so instead of
+// crashing the process.
+TEST(LaunchChecks, NullPointerArgumentFaultsTheLaunchWithoutRunningIt)
+{
+    launch<mark_kernel>(dim3(1), dim3(1), 0, 0, static_cast<int *>(nullptr));
+    EXPECT_EQ(cudaGetLastError(), cudaErrorIllegalAddress);
+    EXPECT_STREQ(cudaGetErrorString(cudaErrorIllegalAddress),
+                 "an illegal memory access was encountered");
+}
+
 // ---------------------------------------------------------------------------
 // Memory.
 

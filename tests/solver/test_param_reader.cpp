@@ -2,7 +2,10 @@
 // limits of the table and of a token.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
+#include <utility>
 
 #include "param_reader.h"
 #include "param_table.h"
@@ -111,13 +114,19 @@ TEST_F(ParamReader, KeyWithoutValueEndsWithStatusMinusOneAndNoMessage)
     EXPECT_EXIT(load("-hnodes_x 8\n-hnodes_y\n\n"), ::testing::ExitedWithCode(255), "^$");
 }
 
-TEST_F(ParamReader, MissingFileIsReportedAsNullPointer)
+TEST_F(ParamReader, FileThatCannotBeOpenedOrReadIsReportedAsNullPointerWithTheReason)
 {
-    const ProcessResult r =
-        run_in_child([&] { readInputParameters(dir_.file("absent.input").c_str()); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Error, ptr is NULL\n");
-    EXPECT_EQ(r.err, "");
+    const std::string absent = dir_.file("absent.input"), folder = dir_.file("folder.input");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    // A directory opens for reading, and then every read fails.
+    for (const auto &[path, err] :
+         {std::pair{absent, "vdwflow: cannot open " + absent + ": No such file or directory\n"},
+          std::pair{folder, "vdwflow: cannot read " + folder + ": Is a directory\n"}}) {
+        const ProcessResult r = run_in_child([&] { readInputParameters(path.c_str()); });
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "Error, ptr is NULL\n");
+        EXPECT_EQ(r.err, err);
+    }
 }
 
 TEST_F(ParamReader, TokensUpTo29CharactersAreKept)

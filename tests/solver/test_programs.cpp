@@ -2,12 +2,16 @@
 // a parameter file, checked by their console, exit status and files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -57,6 +61,11 @@ int line_of(const std::string &file, const std::string &text)
             return static_cast<int>(i) + 1;
     ADD_FAILURE() << text << " not found in " << file;
     return -1;
+}
+
+bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::vector<std::string> matching_lines(const std::string &text, const std::string &prefix)
@@ -113,17 +122,20 @@ TEST_P(SolverProgram, MissingParameterFileEndsAfterTheStartLinesBeforeAllocating
             time + R"(\n\nProcess )" + std::to_string(r.pid) +
             R"( \n\n\nError, ptr is NULL\n)");
         EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, "vdwflow: cannot open nw2cuda.input: No such file or directory\n");
         EXPECT_TRUE(list_dir(dir_.path()).empty());
     }
 }
 
-TEST_P(SolverProgram, KeyWithoutValueEndsWithStatus255Silently)
+TEST_P(SolverProgram, ParameterFileThatCannotBeReadEndsLikeAMissingOne)
 {
-    const ProcessResult r = run("-hnodes_x 8\n-hnodes_y");
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.substr(r.out.size() - 3), "\n\n\n") << r.out;
+    ASSERT_EQ(mkdir(dir_.file("nw2cuda.input").c_str(), 0755), 0);
+    // A reader that never sees the end of the input would spin: the alarm
+    // ends it.
+    const ProcessResult r = run_program(GetParam().path, dir_.path(), {}, [] { alarm(60); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(ends_with(r.out, " \n\n\nError, ptr is NULL\n")) << r.out;
+    EXPECT_EQ(r.err, "vdwflow: cannot read nw2cuda.input: Is a directory\n");
 }
 
 TEST_P(SolverProgram, SnapshotsAfterEveryCycleLabelledByTheStepCounter)
@@ -201,59 +213,92 @@ TEST_P(SolverProgram, InitialLatticeComesFromTheUnseededGeneratorAndHniterIsIgno
     }
 }
 
-TEST_P(SolverProgram, FailedAllocationGoesToTheProgramsReporter)
+// Every runtime call whose status the solver examines, made to fail in turn:
+// the run ends at that call through the program's reporter, naming the
+// call's line. Two steps in one cycle: four uploads, then the copy back as
+// the fifth copy; launches 1 and 3 are periodic_boundary, 2 and 4
+// lb_time_step.
+struct ExaminedFault {
+    const char *rule;       // CUDACPU_FAIL
+    const char *file;       // solver source holding the call ...
+    const char *call;       // ... on the line with this text
+    const char *text;       // the runtime's error text
+    int code;               // the error code, vdwflow_c's exit status
+    size_t snapshots;       // snapshot lines printed before the failure
+};
+
+const ExaminedFault kExaminedFaults[] = {
+    {"cudaGetDevice:1", "driver.cpp", "cudaGetDevice(&device)",
+     "no CUDA-capable device is detected", 100, 0},
+    {"cudaGetDeviceProperties:1", "driver.cpp", "cudaGetDeviceProperties(&prop",
+     "no CUDA-capable device is detected", 100, 0},
+    {"cudaMalloc:1", "device_mirror.cpp", "cudaMalloc(&dgf_one", "out of memory", 2, 0},
+    {"cudaMalloc:2", "device_mirror.cpp", "cudaMalloc(&dgf_two", "out of memory", 2, 0},
+    {"cudaMalloc:3", "device_mirror.cpp", "cudaMalloc(&cspeed_x", "out of memory", 2, 0},
+    {"cudaMalloc:4", "device_mirror.cpp", "cudaMalloc(&cspeed_y", "out of memory", 2, 0},
+    {"cudaMalloc:5", "device_mirror.cpp", "cudaMalloc(&cweight", "out of memory", 2, 0},
+    {"cudaMemcpy:1", "device_mirror.cpp", "cudaMemcpy(dgf_one, hgf", "invalid argument", 1, 1},
+    {"cudaMemcpy:2", "device_mirror.cpp", "cudaMemcpy(cspeed_x", "invalid argument", 1, 1},
+    {"cudaMemcpy:3", "device_mirror.cpp", "cudaMemcpy(cspeed_y", "invalid argument", 1, 1},
+    {"cudaMemcpy:4", "device_mirror.cpp", "cudaMemcpy(cweight", "invalid argument", 1, 1},
+    // A kernel fault shows at the copy back.
+    {"cudaMemcpy:5:719", "device_mirror.cpp", "cudaMemcpy(hgf, dgf_one",
+     "unspecified launch failure", 719, 1},
+    {"launch:1", "program.cuh", "launch<periodic_boundary>", "unspecified launch failure", 719, 1},
+    {"launch:2", "program.cuh", "launch<lb_time_step>", "unspecified launch failure", 719, 1},
+    {"launch:3:9", "program.cuh", "launch<periodic_boundary>", "invalid configuration argument",
+     9, 1},
+    {"launch:4:9", "program.cuh", "launch<lb_time_step>", "invalid configuration argument", 9, 1},
+    {"cudaFree:1", "device_mirror.cpp", "cudaFree(dgf_one)", "invalid argument", 1, 2},
+    {"cudaFree:2", "device_mirror.cpp", "cudaFree(dgf_two)", "invalid argument", 1, 2},
+    {"cudaFree:3", "device_mirror.cpp", "cudaFree(cspeed_x)", "invalid argument", 1, 2},
+    {"cudaFree:4", "device_mirror.cpp", "cudaFree(cspeed_y)", "invalid argument", 1, 2},
+    {"cudaFree:5", "device_mirror.cpp", "cudaFree(cweight)", "invalid argument", 1, 2},
+};
+
+TEST_P(SolverProgram, EveryExaminedRuntimeFailureEndsTheRunThroughTheReporter)
 {
-    const ProcessResult r = run(parameters(1, 1, 0), {{"CUDACPU_FAIL", "cudaMalloc:3"}});
-    const int line = line_of("device_mirror.cpp", "cudaMalloc(&cspeed_x");
-    if (GetParam().is_c) {
-        EXPECT_EQ(r.status, 2);  // cudaErrorMemoryAllocation
-        EXPECT_EQ(r.err, "GPUassert: out of memory vdwflow_c.cu " + std::to_string(line) + "\n");
-        EXPECT_EQ(r.out.find("out of memory"), std::string::npos);
-    } else {
-        EXPECT_EQ(r.status, 1);
-        const std::string message =
-            "out of memory in " + source() + " at line " + std::to_string(line) + "\n";
-        ASSERT_GE(r.out.size(), message.size());
-        EXPECT_EQ(r.out.substr(r.out.size() - message.size()), message);
+    for (const ExaminedFault &f : kExaminedFaults) {
+        SCOPED_TRACE(f.rule);
+        TempDir dir;
+        write_file(dir.file("nw2cuda.input"), parameters(2, 1, 0));
+        const ProcessResult r = run_program(GetParam().path, dir.path(), {{"CUDACPU_FAIL", f.rule}});
+        const std::string line = std::to_string(line_of(f.file, f.call));
+        if (GetParam().is_c) {
+            EXPECT_EQ(r.status, f.code & 0xff);
+            EXPECT_EQ(r.err, "GPUassert: " + std::string(f.text) + " vdwflow_c.cu " + line + "\n");
+            EXPECT_EQ(r.out.find(f.text), std::string::npos);
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(ends_with(r.out, f.text + (" in " + source() + " at line " + line + "\n")))
+                << r.out;
+            EXPECT_EQ(r.err, "");
+        }
+        EXPECT_EQ(matching_lines(r.out, "iter=").size(), f.snapshots);
+        if (f.code == 100) {  // the device queries come before any output
+            EXPECT_EQ(r.out.find("GPU Device"), std::string::npos);
+        }
+    }
+}
+
+// The calls whose status the solver does not examine: the constant uploads
+// and the events. Their failure leaves the run going to its end.
+TEST_P(SolverProgram, UnexaminedRuntimeFailuresLeaveTheRunGoing)
+{
+    for (const char *rule :
+         {"cudaMemcpyToSymbol:1", "cudaMemcpyToSymbol:43", "cudaEventCreate:1",
+          "cudaEventCreate:2", "cudaEventCreate:3", "cudaEventCreate:4", "cudaEventRecord:1",
+          "cudaEventRecord:2", "cudaEventRecord:5", "cudaEventSynchronize:1",
+          "cudaEventSynchronize:3", "cudaEventElapsedTime:1", "cudaEventElapsedTime:3",
+          "cudaEventDestroy:1", "cudaEventDestroy:4"}) {
+        SCOPED_TRACE(rule);
+        TempDir dir;
+        write_file(dir.file("nw2cuda.input"), parameters(2, 1, 0));
+        const ProcessResult r = run_program(GetParam().path, dir.path(), {{"CUDACPU_FAIL", rule}});
+        EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(r.err, "");
-    }
-    EXPECT_EQ(r.out.find("iter="), std::string::npos);  // before the first snapshot
-}
-
-TEST_P(SolverProgram, FailedDeviceQueryIsReportedBeforeAnyOutput)
-{
-    const ProcessResult r = run(parameters(1, 1, 0), {{"CUDACPU_FAIL", "cudaGetDevice:1"}});
-    const std::string line = std::to_string(line_of("driver.cpp", "cudaGetDevice(&device)"));
-    if (GetParam().is_c) {
-        EXPECT_EQ(r.status, 100);  // cudaErrorNoDevice
-        EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(std::regex_match(r.err, std::regex("GPUassert: .+ vdwflow_c\\.cu " + line +
-                                                       "\n")))
-            << r.err;
-    } else {
-        EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(std::regex_match(
-            r.out, std::regex(".+ in " + std::string(GetParam().name) + "\\.cu at line " + line +
-                              "\n")))
-            << r.out;
-    }
-}
-
-TEST_P(SolverProgram, KernelFaultShowsAtTheCopyBack)
-{
-    // The fifth copy is the first copy back; 719 is a launch failure.
-    const ProcessResult r = run(parameters(1, 1, 0), {{"CUDACPU_FAIL", "cudaMemcpy:5:719"}});
-    const std::string line = std::to_string(line_of("device_mirror.cpp", "cudaMemcpy(hgf, dgf_one"));
-    EXPECT_EQ(matching_lines(r.out, "iter=").size(), 1u);  // the initial snapshot only
-    if (GetParam().is_c) {
-        EXPECT_EQ(r.status, 719 & 0xff);
-        EXPECT_TRUE(std::regex_match(r.err, std::regex("GPUassert: .+ vdwflow_c\\.cu " + line +
-                                                       "\n")))
-            << r.err;
-    } else {
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.out.find(" in " + source() + " at line " + line + "\n"), std::string::npos)
-            << r.out;
+        EXPECT_EQ(list_dir(dir.path()), expected_files({0, 2}));
+        EXPECT_EQ(matching_lines(r.out, "Total Time").size(), GetParam().is_c ? 3u : 2u);
     }
 }
 
@@ -279,22 +324,130 @@ TEST_P(SolverProgram, UnsoundConfigurationIsRejectedBeforeAllocating)
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"nw2cuda.input"});
 }
 
-TEST_P(SolverProgram, OverlongTokenIsRejected)
+// Parameter files a user may get wrong, run as the program runs them: each
+// loads and runs, or is rejected before anything is allocated or written,
+// with one line on standard error (none for a key without its value).
+TEST_P(SolverProgram, BadParameterFilesRunOrAreRejectedWithAMessage)
 {
-    const ProcessResult r = run(parameters(1, 1, 0, "-hkappa_and_a_very_long_key_name 1\n"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("nw2cuda.input: a token is longer than 29 characters", 0), 0u) << r.err;
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string>{"nw2cuda.input"});
+    const std::string base = parameters(1, 1, 0);
+    // The first occurrence of a key counts, so a line put first overrides.
+    const auto with = [&](const std::string &first) { return first + "\n" + base; };
+    const auto unknown_keys = [](int count) {
+        std::string keys;
+        for (int i = 0; i < count; i++)
+            keys += "-hunknown" + std::to_string(i) + " " + std::to_string(i) + "\n";
+        return keys;
+    };
+    const std::string file = "nw2cuda.input: ";
+    const std::string not_positive = " is not a positive finite number\n";
+    const std::string too_narrow = " is smaller than the halo width 2\n";
+    struct Case {
+        const char *what;
+        std::string contents;
+        int status;
+        std::string err;  // standard error begins with this
+    };
+    const Case cases[] = {
+        {"empty file", "", 1, file + "-hnodes_x 0" + too_narrow},
+        {"binary garbage", std::string("\x01\xff\xfe\x80 \x00\x00zz\n", 10), 1,
+         file + "-hnodes_x 0" + too_narrow},
+        {"key without its value", "-hnodes_x 8\n-hnodes_y", 255, ""},
+        {"token of 29 characters", with("-" + std::string(28, 'k') + " 1"), 0, ""},
+        {"token of 30 characters", with("-" + std::string(29, 'k') + " 1"), 1,
+         file + "a token is longer than 29 characters: "},
+        {"25 pairs, unknown keys among them", base + unknown_keys(14), 0, ""},
+        {"26 pairs", base + unknown_keys(15), 1, file + "more than 25 key and value pairs\n"},
+        {"duplicate key", base + "-hnodes_x 1\n", 0, ""},
+        {"nan", with("-htau nan"), 1, file + "-htau nan" + not_positive},
+        {"inf", with("-hrho_zero inf"), 1, file + "-hrho_zero inf" + not_positive},
+        {"1e400", with("-htemperature 1e400"), 1, file + "-htemperature inf" + not_positive},
+        {"-1", with("-hRTzero -1"), 1, file + "-hRTzero -1" + not_positive},
+        {"12abc", with("-hnodes_x 12abc"), 0, ""},
+        {"0x10", with("-hnodes_y 0x10"), 1, file + "-hnodes_y 0" + too_narrow},
+        {"hRTzero 0", with("-hRTzero 0"), 1, file + "-hRTzero 0" + not_positive},
+        {"htemperature 0", with("-htemperature 0"), 1, file + "-htemperature 0" + not_positive},
+        {"htemperature negative", with("-htemperature -0.9"), 1,
+         file + "-htemperature -0.90000000000000002" + not_positive},
+        {"htau 0", with("-htau 0"), 1, file + "-htau 0" + not_positive},
+        {"htau negative", with("-htau -0.5"), 1, file + "-htau -0.5" + not_positive},
+        {"hrho_zero 0", with("-hrho_zero 0"), 1, file + "-hrho_zero 0" + not_positive},
+        {"hrho_zero negative", with("-hrho_zero -1"), 1, file + "-hrho_zero -1" + not_positive},
+        {"1 x 1", with("-hnodes_x 1 -hnodes_y 1"), 1, file + "-hnodes_x 1" + too_narrow},
+        {"2 x 2", with("-hnodes_x 2 -hnodes_y 2"), 0, ""},
+        {"1 x 1000", with("-hnodes_x 1 -hnodes_y 1000"), 1, file + "-hnodes_x 1" + too_narrow},
+        {"negative size", with("-hnodes_y -8"), 1, file + "-hnodes_y -8" + too_narrow},
+        // 65536^2 is 0 in 32 bits: only a count in 64 bits sees it.
+        {"65536 x 65536", with("-hnodes_x 65536 -hnodes_y 65536"), 1,
+         file + "-hnodes_x 65536 -hnodes_y 65536 give 73014444032 values"},
+        {"46341 x 46341", with("-hnodes_x 46341 -hnodes_y 46341"), 1,
+         file + "-hnodes_x 46341 -hnodes_y 46341 give 36507300777 values"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        write_file(dir.file("nw2cuda.input"), c.contents);
+        const ProcessResult r = run_program(GetParam().path, dir.path());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+        if (c.status == 0) {
+            EXPECT_EQ(matching_lines(r.out, "iter=").size(), 2u);
+            continue;
+        }
+        EXPECT_EQ(lines_of(r.err).size(), c.err.empty() ? 0u : 1u) << r.err;
+        EXPECT_TRUE(ends_with(r.out, "Process " + std::to_string(r.pid) + " \n\n\n")) << r.out;
+        EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"nw2cuda.input"});
+    }
 }
 
-TEST_P(SolverProgram, SnapshotThatCannotBeWrittenEndsTheRun)
+// A snapshot file that cannot be written ends the run naming the file; the
+// files written before it stay as a clean run writes them.
+TEST_P(SolverProgram, SnapshotThatCannotBeWrittenEndsTheRunAndKeepsTheEarlierFiles)
 {
-    const std::string name = snapshot_name("PV", 1000);
-    ASSERT_EQ(symlink("/dev/full", dir_.file(name).c_str()), 0);
-    const ProcessResult r = run(parameters(1, 1, 1000));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vdwflow: could not write the snapshot file " + name + " completely\n");
-    EXPECT_TRUE(matching_lines(r.out, "Total Time").empty());
+    TempDir clean;
+    write_file(clean.file("nw2cuda.input"), parameters(1, 1, 0));
+    ASSERT_EQ(run_program(GetParam().path, clean.path()).status, 0);
+
+    struct Case {
+        const char *what;
+        std::string name;                       // the file that cannot be written
+        std::function<void(const std::string &)> place;  // prepares it at this path
+        ChildSetup setup;
+        std::string err;                        // standard error
+        std::vector<std::string> intact;
+    };
+    const std::string pv0 = snapshot_name("PV", 0), bv1 = snapshot_name("BV", 1);
+    const std::vector<std::string> first_two = {snapshot_name("BP", 0), snapshot_name("BV", 0)};
+    const auto no_file = [](const std::string &) {};
+    const std::string unwritten = "vdwflow: could not write the snapshot file ";
+    const Case cases[] = {
+        {"a full device", pv0,
+         [](const std::string &path) { ASSERT_EQ(symlink("/dev/full", path.c_str()), 0); }, {},
+         unwritten + pv0 + " completely\n", first_two},
+        {"a directory in the way", bv1,
+         [](const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }, {},
+         "vdwflow: cannot open " + bv1 + ": Is a directory\n",
+         {snapshot_name("BP", 0), snapshot_name("BV", 0), pv0, snapshot_name("BP", 1)}},
+        // The 8 x 8 VTK file has about 3000 bytes, the files before it less
+        // than 300; the console output stays far below the limit.
+        {"a file size limit", pv0, no_file,
+         [] {
+             signal(SIGXFSZ, SIG_IGN);
+             const rlimit limit = {2048, 2048};
+             setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         unwritten + pv0 + " completely\n", first_two},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        write_file(dir.file("nw2cuda.input"), parameters(1, 1, 0));
+        c.place(dir.file(c.name));
+        const ProcessResult r = run_program(GetParam().path, dir.path(), {}, c.setup);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        for (const auto &name : c.intact)
+            EXPECT_EQ(read_file(dir.file(name)), read_file(clean.file(name))) << name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Solver, SolverProgram, ::testing::ValuesIn(kPrograms),

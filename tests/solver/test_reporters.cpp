@@ -1,6 +1,9 @@
 // Failure reporters: which stream, which text, which exit status.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "reporters.h"
 #include "test_support.h"
 
@@ -65,6 +68,48 @@ TEST(Reporters, NullPointerGoesToStandardOutput)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Error, ptr is NULL\n");
     EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+
+namespace {
+
+struct Ended {
+    int status;
+};
+
+[[noreturn]] void throw_ended(int status)
+{
+    throw Ended{status};
+}
+
+// The fuzzer stays alive through rejections by this hook.
+TEST(Reporters, EveryEndGoesThroughTheHookWithItsStatus)
+{
+    const ProcessResult r = run_in_child([] {
+        end_run_hook = throw_ended;
+        const std::pair<int, std::function<void()>> ends[] = {
+            {1, [] { CUDAHandleError(cudaErrorInvalidValue, "vdwflow_a.cu", 3); }},
+            {2, [] { gpuAssert(cudaErrorMemoryAllocation, "vdwflow_c.cu", 4, true); }},
+            {1, [] { CHK_NULL_RETURN(static_cast<double *>(nullptr)); }},
+            {1, [] { CHK_NULL_FILE(nullptr, "absent.input"); }},
+            {1, [] { report_unreadable_file("folder.input"); }},
+        };
+        for (const auto &[status, end] : ends) {
+            try {
+                end();
+                std::printf("returned\n");
+            } catch (const Ended &ended) {
+                if (ended.status != status)
+                    std::printf("status %d, not %d\n", ended.status, status);
+            }
+        }
+        std::printf("alive\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("alive\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("returned"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("status"), std::string::npos) << r.out;
 }
 
 }  // namespace

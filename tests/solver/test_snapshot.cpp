@@ -174,7 +174,7 @@ TEST_F(Snapshot, FileThatCannotBeOpenedIsReportedAsNullPointer)
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "iter=0000000042  ntot=6.87500000000000000000e+00\nError, ptr is NULL\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "vdwflow: cannot open BV_T.000000042: Is a directory\n");
     EXPECT_EQ(lines_of(read_file("BP_T.000000042")).size(), 3u);  // written before
 }
 

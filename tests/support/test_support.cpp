@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,11 +78,10 @@ std::vector<std::string> list_dir(const std::string &dir)
 
 namespace {
 
-// Forks; the child sends its output to two files of a capture folder and
-// runs child(); the parent collects the exit status and both outputs.
-ProcessResult capture(const std::function<void()> &child)
+// Forks; the child sends its output to the files stdout and stderr of
+// `capture_dir` and runs child() (which exits 0 if it returns).
+pid_t spawn(const TempDir &capture_dir, const std::function<void()> &child)
 {
-    TempDir capture_dir;
     const std::string out_path = capture_dir.file("stdout");
     const std::string err_path = capture_dir.file("stderr");
     std::fflush(stdout);
@@ -100,31 +100,72 @@ ProcessResult capture(const std::function<void()> &child)
         std::fflush(nullptr);
         _exit(0);
     }
+    return pid;
+}
+
+// Waits for the child and collects its exit status and both outputs.
+ProcessResult collect(const TempDir &capture_dir, pid_t pid)
+{
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
     }
     ProcessResult result;
     result.pid = static_cast<int>(pid);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    result.out = read_file(capture_dir.file("stdout"));
+    result.err = read_file(capture_dir.file("stderr"));
     return result;
 }
 
-}  // namespace
-
-ProcessResult run_program(const std::string &binary, const std::string &dir,
-                          const Environment &env)
+ProcessResult capture(const std::function<void()> &child)
 {
-    return capture([&] {
+    TempDir capture_dir;
+    return collect(capture_dir, spawn(capture_dir, child));
+}
+
+std::function<void()> exec_program(const std::string &binary, const std::string &dir,
+                                   const Environment &env, const ChildSetup &setup)
+{
+    return [=] {
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         unsetenv("CUDACPU_FAIL");
         for (const auto &[name, value] : env)
             setenv(name.c_str(), value.c_str(), 1);
+        if (setup)
+            setup();
         execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
         _exit(127);
-    });
+    };
+}
+
+}  // namespace
+
+ProcessResult run_program(const std::string &binary, const std::string &dir,
+                          const Environment &env, const ChildSetup &setup)
+{
+    return capture(exec_program(binary, dir, env, setup));
+}
+
+StartedProgram::StartedProgram(const std::string &binary, const std::string &dir,
+                               const Environment &env, const ChildSetup &setup)
+    : pid_(spawn(capture_, exec_program(binary, dir, env, setup)))
+{
+}
+
+StartedProgram::~StartedProgram()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+ProcessResult StartedProgram::wait()
+{
+    const ProcessResult result = collect(capture_, pid_);
+    pid_ = -1;
+    return result;
 }
 
 ProcessResult run_in_child(const std::function<void()> &fn)

@@ -51,10 +51,32 @@ struct ProcessResult {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
+// Runs in the child right before the program starts (resource limits,
+// signal dispositions: both outlive the exec).
+using ChildSetup = std::function<void()>;
+
 // Runs a program without arguments in `dir`, with the extra environment
 // variables (CUDACPU_FAIL is removed unless given).
 ProcessResult run_program(const std::string &binary, const std::string &dir,
-                          const Environment &env = {});
+                          const Environment &env = {}, const ChildSetup &setup = {});
+
+// A program started as run_program starts it, watched while it runs; its
+// standard output grows in the file stdout_path().
+class StartedProgram {
+public:
+    StartedProgram(const std::string &binary, const std::string &dir,
+                   const Environment &env = {}, const ChildSetup &setup = {});
+    ~StartedProgram();  // a program not waited for is killed and reaped
+    StartedProgram(const StartedProgram &) = delete;
+    StartedProgram &operator=(const StartedProgram &) = delete;
+    int pid() const { return pid_; }
+    std::string stdout_path() const { return capture_.file("stdout"); }
+    ProcessResult wait();
+
+private:
+    TempDir capture_;
+    int pid_ = -1;
+};
 
 // Runs fn in a forked child that exits 0 if fn returns.
 ProcessResult run_in_child(const std::function<void()> &fn);
