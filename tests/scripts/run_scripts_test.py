@@ -13,6 +13,7 @@ import unittest
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 PLOT_RUN = os.path.join(SCRIPTS, "plot_run.py")
+RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
 PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
 
@@ -114,6 +115,39 @@ class PlotRun(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(expected, result.stderr.decode())
                 self.assertFalse(os.path.exists(os.path.join(target, "plots")))
+
+
+def console(first_label, cycles, steps):
+    """A solver's console as a pipe brings it: the timing lines of each cycle,
+    a snapshot line after it, one timing line cut by an error line."""
+    text = b"\nGPU Device 0: \"CPU\" with compute capability 0.0\n\n"
+    for cycle in range(cycles + 1):
+        text += b"iter=%010d  ntot=1.63840000000000000000e+04\n" % (first_label + cycle * steps)
+        if cycle < cycles:
+            text += b"\nTotal Time = 0.012000 ms\n" * steps
+    return text.replace(b"Total Time", b"Total Ti" + b"vdwflow: a line on stderr\n" + b"me", 1)
+
+
+class RunProgress(unittest.TestCase):
+    def test_the_console_is_kept_whole_and_the_steps_counted(self):
+        # (first label, cycles in the console, cycles in the parameter file, last line)
+        cases = [(0, 2, 2, b"6 of 6 steps in"), (100, 2, 2, b"6 of 6 steps in"),
+                 (0, 2, 4, b"6 of 12 steps in")]
+        for first, cycles, planned, expected in cases:
+            with self.subTest(first=first, planned=planned), \
+                    tempfile.TemporaryDirectory() as folder:
+                parameters = os.path.join(folder, "nw2cuda.input")
+                with open(parameters, "w") as f:
+                    f.write(f"-hnodes_x 4 -hnodes_y 2 -hniter_cycle 3 -hncycles {planned} "
+                            f"-hlast_iter {first} -hncycles 99\n")
+                kept = os.path.join(folder, "console.txt")
+                text = console(first, cycles, 3)
+                result = run([RUN_PROGRESS, kept, parameters], stdin=text)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.splitlines()[-1].startswith(expected),
+                                result.stdout)
+                with open(kept, "rb") as f:
+                    self.assertEqual(f.read(), text)
 
 
 if __name__ == "__main__":
