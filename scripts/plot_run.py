@@ -31,6 +31,9 @@ except ImportError as missing:
              "  on Debian: apt-get install python3-numpy python3-matplotlib "
              "(scripts/setup.sh does it)")
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
+
 COLOURS = "viridis"
 DENSITY = "density n / n$_c$"
 
@@ -119,6 +122,63 @@ def read_console_totals(path):
     return totals
 
 
+def pressure(n, t):
+    """The solver's van der Waals equation of state in units of Tc (density in
+    units of the critical density, temperature t = T / Tc)."""
+    return 3 * n * t / (3 - n) - 1.125 * n * n
+
+
+def chemical_potential(n, t):
+    return t * np.log(n / (3 - n)) + 3 * t / (3 - n) - 2.25 * n
+
+
+def coexistence(t):
+    """Vapour and liquid densities of the equal-area (Maxwell) construction at
+    t = T / Tc, 0 < t < 1: equal pressure and chemical potential."""
+    spinodal = np.sort(np.roots([1, -6, 9, -4 * t]).real)  # dp/dn = 0: n (3 - n)^2 = 4 t
+
+    def ends(p):  # outer roots of p(n) = p, a cubic once multiplied by 3 - n
+        roots = np.roots([1.125, -3.375, 3 * t + p, -3 * p])
+        roots = np.sort(roots.real[abs(roots.imag) < 1e-6])
+        return roots[0], roots[-1]
+
+    def excess(p):
+        vapour, liquid = ends(p)
+        return chemical_potential(liquid, t) - chemical_potential(vapour, t)
+
+    low, high = pressure(spinodal[1], t), pressure(spinodal[0], t)
+    low = max(low, 1e-12 * high)
+    sign = excess(low) > 0
+    with np.errstate(divide="ignore"):
+        for _ in range(100):
+            middle = 0.5 * (low + high)
+            if (excess(middle) > 0) == sign:
+                low = middle
+            else:
+                high = middle
+    return ends(0.5 * (low + high))
+
+
+def reduced_temperature(folder, tag):
+    """T / Tc of the run: from its parameter file where it is in the folder,
+    else from the tag (two decimals)."""
+    parameters = os.path.join(folder, "nw2cuda.input")
+    if os.path.isfile(parameters):
+        return parameter(read_parameters(parameters), "htemperature", LEADING_REAL, float)
+    m = TAG.match(tag)
+    return float(m.group(8)) if m else None
+
+
+def mark_coexistence(ax, t):
+    """Dashed lines at the equal-area densities, where T is below Tc."""
+    if t is None or not 0.05 < t < 1:
+        return
+    vapour, liquid = coexistence(t)
+    for density, label in ((vapour, f"equal-area n$_v$ {vapour:.4f}, n$_l$ {liquid:.4f}"),
+                           (liquid, None)):
+        ax.axhline(density, color="0.35", ls="--", lw=0.9, label=label)
+
+
 def describe(tag):
     """The run's parameters, in words, from its file-name tag."""
     m = TAG.match(tag)
@@ -175,109 +235,120 @@ def finite_range(arrays):
     return (lo, hi) if hi > lo else (lo - 0.5, hi + 0.5)
 
 
-def plot_density(path, step, rho, about):
-    fig, ax = plt.subplots(figsize=(6.4, 5.6))
+def figure(run, title, **options):
+    fig, axes = plt.subplots(layout="constrained", **options)
+    fig.suptitle(f"{title}\n{run['about']}", fontsize=9)
+    return fig, axes
+
+
+def save(fig, path):
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
+def plot_density(path, run):
+    rho = run["fields"][-1]
+    fig, ax = figure(run, f"density n at step {run['steps'][-1]}", figsize=(6.4, 5.8))
     image = density_map(ax, rho, *finite_range([rho]))
-    fig.colorbar(image, ax=ax, label=DENSITY)
-    ax.set(xlabel="x (nodes)", ylabel="y (nodes)", title=f"density n at step {step}")
-    fig.suptitle(about, fontsize=8, y=0.02, va="bottom")
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+    fig.colorbar(image, ax=ax, label=DENSITY, shrink=0.85)
+    ax.set(xlabel="x (nodes)", ylabel="y (nodes)")
+    save(fig, path)
 
 
-def plot_profiles(path, steps, profiles, row, about):
-    fig, ax = plt.subplots(figsize=(7.5, 5))
+def plot_profiles(path, run):
+    steps = run["steps"]
+    fig, ax = figure(run, f"density along the middle row y = {run['row']}", figsize=(8.5, 5))
     shades = plt.get_cmap("plasma")(np.linspace(0.0, 0.85, len(steps)))
-    for step, profile, shade in zip(steps, profiles, shades):
+    for step, profile, shade in zip(steps, run["profiles"], shades):
         ax.plot(np.arange(len(profile)), profile, color=shade, lw=1.3, label=f"step {step}")
-    ax.set(xlabel="x (nodes)", ylabel=DENSITY, title=f"density along the middle row y = {row}")
+    mark_coexistence(ax, run["t"])
+    ax.set(xlabel="x (nodes)", ylabel=DENSITY)
     ax.grid(alpha=0.3)
-    ax.legend(fontsize=8, ncol=2 if len(steps) > 8 else 1, loc="best")
-    fig.suptitle(about, fontsize=8, y=0.01, va="bottom")
-    fig.tight_layout(rect=(0, 0.03, 1, 1))
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1), fontsize=8, ncol=1 + len(steps) // 25)
+    save(fig, path)
 
 
-def plot_history(path, steps, low, high, total_steps, totals, source, about):
-    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(7.5, 6.5))
-    top.plot(steps, high, "o-", label="max n (liquid)")
-    top.plot(steps, low, "s-", label="min n (vapour)")
-    top.set(ylabel=DENSITY, title="density extremes and total density")
+def plot_history(path, run):
+    fig, (top, bottom) = figure(run, "density extremes and total density", nrows=2,
+                                sharex=True, figsize=(7.5, 6.8))
+    steps, fields = run["steps"], run["fields"]
+    top.plot(steps, [np.nanmax(f) for f in fields], "o-", label="densest node")
+    top.plot(steps, [np.nanmin(f) for f in fields], "s-", label="lightest node")
+    mark_coexistence(top, run["t"])
+    top.set(ylabel=DENSITY)
     top.grid(alpha=0.3)
-    top.legend(fontsize=8)
+    top.legend(fontsize=8, loc="upper left")
+    total_steps, totals = run["total_steps"], np.asarray(run["totals"])
     start = totals[0]
-    drift = (np.asarray(totals) - start) / start if start else np.full(len(totals), np.nan)
+    drift = (totals - start) / start if start else np.full(len(totals), np.nan)
     bottom.plot(total_steps, drift, "o-", color="C2")
-    bottom.set(xlabel="step", ylabel="(N - N$_0$) / N$_0$",
-               title=f"relative drift of the total density N ({source})")
+    bottom.set(xlabel="step", ylabel="(N - N$_0$) / N$_0$")
+    bottom.set_title(f"relative drift of the total density N ({run['total_source']})",
+                     fontsize=10)
     bottom.grid(alpha=0.3)
     bottom.ticklabel_format(axis="y", style="sci", scilimits=(-3, 3))
-    fig.suptitle(about, fontsize=8, y=0.01, va="bottom")
-    fig.tight_layout(rect=(0, 0.03, 1, 1))
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+    save(fig, path)
 
 
-def plot_evolution(path, steps, fields, about):
+def plot_evolution(path, run):
+    steps, fields = run["steps"], run["fields"]
     count = len(steps)
     cols = min(count, max(1, math.ceil(math.sqrt(1.5 * count))))
     rows = math.ceil(count / cols)
-    fig, axes = plt.subplots(rows, cols, figsize=(2.6 * cols + 1.2, 2.6 * rows + 0.8),
-                             squeeze=False, sharex=True, sharey=True)
+    fig, axes = figure(run, "density n, every snapshot", nrows=rows, ncols=cols,
+                       figsize=(2.5 * cols + 1.4, 2.5 * rows + 0.9), squeeze=False)
     vmin, vmax = finite_range(fields)
     for ax, step, rho in zip(axes.flat, steps, fields):
         image = density_map(ax, rho, vmin, vmax)
         ax.set_title(f"step {step}", fontsize=9)
+        ax.tick_params(labelsize=7)
     for ax in axes.flat[count:]:
         ax.set_visible(False)
-    for ax in axes[-1]:
-        ax.set_xlabel("x (nodes)")
+    for ax in axes.flat[count - cols:count]:
+        ax.set_xlabel("x (nodes)", fontsize=8)
     for ax in axes[:, 0]:
-        ax.set_ylabel("y (nodes)")
+        ax.set_ylabel("y (nodes)", fontsize=8)
     fig.colorbar(image, ax=axes, label=DENSITY, shrink=0.9)
-    fig.suptitle(f"density n, every snapshot\n{about}", fontsize=9)
     fig.savefig(path, dpi=100)
     plt.close(fig)
 
 
-def plot_run(folder):
-    """Writes the four pictures; returns their paths and a summary line."""
+def read_run(folder):
+    """Everything the pictures show, read from the folder's files."""
     tag, snapshots = find_snapshots(folder)
-    about = describe(tag)
-    steps = [step for step, _, _ in snapshots]
     fields = [read_vtk(vtk) for _, vtk, _ in snapshots]
     row = fields[-1].shape[0] // 2
-    profiles = [read_profile(bp) if bp else rho[row]
-                for (_, _, bp), rho in zip(snapshots, fields)]
-
-    totals = {}
+    run = {"about": describe(tag), "t": reduced_temperature(folder, tag),
+           "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
+           "profiles": [read_profile(bp) if bp else rho[row]
+                        for (_, _, bp), rho in zip(snapshots, fields)]}
     console = os.path.join(folder, "console.txt")
-    if os.path.isfile(console):
-        totals = read_console_totals(console)
+    totals = read_console_totals(console) if os.path.isfile(console) else {}
     if totals:
-        total_steps = sorted(totals)
-        total_values = [totals[s] for s in total_steps]
-        source = "console.txt"
+        run["total_steps"] = sorted(totals)
+        run["totals"] = [totals[s] for s in run["total_steps"]]
+        run["total_source"] = "from console.txt"
     else:
-        total_steps = steps
-        total_values = [float(rho.sum()) for rho in fields]
-        source = "summed from the VTK files, 5 digits"
+        run["total_steps"] = run["steps"]
+        run["totals"] = [float(rho.sum()) for rho in fields]
+        run["total_source"] = "summed from the VTK files, 5 digits"
+    return run
 
+
+def plot_run(folder):
+    """Writes the four pictures; returns their paths and a summary line."""
+    run = read_run(folder)
     out = os.path.join(folder, "plots")
     os.makedirs(out, exist_ok=True)
-    paths = [os.path.join(out, name) for name in
-             ("density.png", "profiles.png", "history.png", "evolution.png")]
-    plot_density(paths[0], steps[-1], fields[-1], about)
-    plot_profiles(paths[1], steps, profiles, row, about)
-    plot_history(paths[2], steps, [np.nanmin(f) for f in fields],
-                 [np.nanmax(f) for f in fields], total_steps, total_values, source, about)
-    plot_evolution(paths[3], steps, fields, about)
-
-    last = fields[-1]
-    summary = (f"step {steps[-1]}: density n from {np.nanmin(last):.4f} to "
+    paths = []
+    for name, plot in (("density.png", plot_density), ("profiles.png", plot_profiles),
+                       ("history.png", plot_history), ("evolution.png", plot_evolution)):
+        paths.append(os.path.join(out, name))
+        plot(paths[-1], run)
+    last = run["fields"][-1]
+    summary = (f"step {run['steps'][-1]}: density n from {np.nanmin(last):.4f} to "
                f"{np.nanmax(last):.4f}, mean {np.nanmean(last):.4f} "
-               f"({len(steps)} snapshots, {last.shape[1]} x {last.shape[0]} nodes)")
+               f"({len(run['steps'])} snapshots, {last.shape[1]} x {last.shape[0]} nodes)")
     return paths, summary
 
 

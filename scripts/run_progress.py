@@ -16,23 +16,34 @@ import time
 
 TIMING = b"Total Time ="
 SNAPSHOT = re.compile(rb"iter=(-?\d+)  ntot=")
-LEADING_INT = re.compile(r"[-+]?\d+")
+LEADING_INT = re.compile(r"\s*[-+]?\d+")
+LEADING_REAL = re.compile(r"\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?")
 REFRESH_S = 0.25     # on a terminal
 LINE_EVERY_S = 5.0   # elsewhere, and at least a hundredth of the run apart
 WINDOW_S = 10.0      # the speed is taken over this much of the recent past
 
 
-def run_parameters(path):
-    """hnodes_x * hnodes_y, the number of steps and hlast_iter of a parameter
-    file: key and value tokens; the first of a repeated key counts, a missing
-    one is 0, as in the programs."""
+def read_parameters(path):
+    """The values of a parameter file by key ("hnodes_x", ...), as text: key
+    and value tokens, the first of a repeated key counts, as in the programs."""
     with open(path) as f:
         tokens = f.read().split()
     values = {}
     for key, value in zip(tokens[0::2], tokens[1::2]):
-        m = LEADING_INT.match(value)
-        values.setdefault(key, int(m.group()) if m else 0)
-    get = lambda key: values.get("-" + key, 0)
+        values.setdefault(key[1:] if key.startswith("-") else key, value)
+    return values
+
+
+def parameter(values, key, number=LEADING_INT, kind=int):
+    """A value's leading number, as the programs read it; 0 where there is none."""
+    m = number.match(values.get(key, ""))
+    return kind(m.group()) if m else kind(0)
+
+
+def run_parameters(path):
+    """hnodes_x * hnodes_y, the number of steps and hlast_iter of a parameter file."""
+    values = read_parameters(path)
+    get = lambda key: parameter(values, key)
     return (get("hnodes_x") * get("hnodes_y"), get("hniter_cycle") * get("hncycles"),
             get("hlast_iter"))
 

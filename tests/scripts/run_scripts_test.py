@@ -96,6 +96,15 @@ class PlotRun(unittest.TestCase):
                     rho = plot_run.read_vtk(path)
                     self.assertEqual(rho.tolist(), [[1, 11, 21], [2, 12, 22]])
 
+    def test_the_equal_area_densities_coexist(self):
+        for t in (0.95, 0.9, 0.8, 0.6):
+            with self.subTest(t=t):
+                vapour, liquid = plot_run.coexistence(t)
+                self.assertLess(vapour, 1)
+                self.assertGreater(liquid, 1)
+                for equal in (plot_run.pressure, plot_run.chemical_potential):
+                    self.assertAlmostEqual(equal(vapour, t), equal(liquid, t), places=9)
+
     def test_unusable_folders_and_files_are_named(self):
         good = vtk_text((2, 3), X_OUTER)
         cases = [("no such folder", None, None),
