@@ -36,6 +36,7 @@ from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
 
 COLOURS = "viridis"
 DENSITY = "density n / n$_c$"
+LEGEND_CURVES = 12  # more profiles than this get a colour bar of the step
 
 VTK_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.vtk$")
 PROFILE_NAME = re.compile(r"^BP(.*)\.(-?\d{9,})$")
@@ -235,6 +236,11 @@ def finite_range(arrays):
     return (lo, hi) if hi > lo else (lo - 0.5, hi + 0.5)
 
 
+def aspect(rho):
+    """Height over width of a density map, within reason for a figure."""
+    return min(2.0, max(0.3, rho.shape[0] / rho.shape[1]))
+
+
 def figure(run, title, **options):
     fig, axes = plt.subplots(layout="constrained", **options)
     fig.suptitle(f"{title}\n{run['about']}", fontsize=9)
@@ -248,7 +254,8 @@ def save(fig, path):
 
 def plot_density(path, run):
     rho = run["fields"][-1]
-    fig, ax = figure(run, f"density n at step {run['steps'][-1]}", figsize=(6.4, 5.8))
+    fig, ax = figure(run, f"density n at step {run['steps'][-1]}",
+                     figsize=(6.4, 1.4 + 4.4 * aspect(rho)))
     image = density_map(ax, rho, *finite_range([rho]))
     fig.colorbar(image, ax=ax, label=DENSITY, shrink=0.85)
     ax.set(xlabel="x (nodes)", ylabel="y (nodes)")
@@ -258,13 +265,20 @@ def plot_density(path, run):
 def plot_profiles(path, run):
     steps = run["steps"]
     fig, ax = figure(run, f"density along the middle row y = {run['row']}", figsize=(8.5, 5))
-    shades = plt.get_cmap("plasma")(np.linspace(0.0, 0.85, len(steps)))
-    for step, profile, shade in zip(steps, run["profiles"], shades):
-        ax.plot(np.arange(len(profile)), profile, color=shade, lw=1.3, label=f"step {step}")
+    # Many curves are told apart by a colour bar of the step instead of a legend.
+    shades = matplotlib.colors.LinearSegmentedColormap.from_list(
+        "steps", plt.get_cmap("plasma")(np.linspace(0.0, 0.85, 256)))
+    for i, (step, profile) in enumerate(zip(steps, run["profiles"])):
+        ax.plot(np.arange(len(profile)), profile, color=shades(i / max(1, len(steps) - 1)),
+                lw=1.3, label=f"step {step}" if len(steps) <= LEGEND_CURVES else None)
     mark_coexistence(ax, run["t"])
     ax.set(xlabel="x (nodes)", ylabel=DENSITY)
     ax.grid(alpha=0.3)
-    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1), fontsize=8, ncol=1 + len(steps) // 25)
+    if len(steps) > LEGEND_CURVES:
+        scale = matplotlib.cm.ScalarMappable(matplotlib.colors.Normalize(steps[0], steps[-1]),
+                                             shades)
+        fig.colorbar(scale, ax=ax, label="step")
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1), fontsize=8)
     save(fig, path)
 
 
@@ -295,8 +309,10 @@ def plot_evolution(path, run):
     count = len(steps)
     cols = min(count, max(1, math.ceil(math.sqrt(1.5 * count))))
     rows = math.ceil(count / cols)
+    tile = min(2.5, 16.0 / cols)  # inches; many snapshots make smaller tiles
     fig, axes = figure(run, "density n, every snapshot", nrows=rows, ncols=cols,
-                       figsize=(2.5 * cols + 1.4, 2.5 * rows + 0.9), squeeze=False)
+                       figsize=(tile * cols + 1.4, (tile * aspect(fields[-1]) + 0.4) * rows + 0.6),
+                       squeeze=False)
     vmin, vmax = finite_range(fields)
     for ax, step, rho in zip(axes.flat, steps, fields):
         image = density_map(ax, rho, vmin, vmax)
@@ -346,9 +362,17 @@ def plot_run(folder):
         paths.append(os.path.join(out, name))
         plot(paths[-1], run)
     last = run["fields"][-1]
-    summary = (f"step {run['steps'][-1]}: density n from {np.nanmin(last):.4f} to "
-               f"{np.nanmax(last):.4f}, mean {np.nanmean(last):.4f} "
-               f"({len(run['steps'])} snapshots, {last.shape[1]} x {last.shape[0]} nodes)")
+    finite = last[np.isfinite(last)]
+    count = len(run["steps"])
+    summary = f"step {run['steps'][-1]}: density n"
+    if finite.size:
+        summary += f" from {finite.min():.4f} to {finite.max():.4f}"
+    if finite.size == last.size:
+        summary += f", mean {finite.mean():.4f}"
+    else:
+        summary += f", {last.size - finite.size} of {last.size} nodes not a finite number"
+    summary += (f" ({count} snapshot{'s' if count > 1 else ''}, "
+                f"{last.shape[1]} x {last.shape[0]} nodes)")
     return paths, summary
 
 
