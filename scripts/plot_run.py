@@ -221,9 +221,19 @@ def find_snapshots(folder):
 def density_map(ax, rho, vmin, vmax):
     """rho[y, x] with x to the right and y up, node centres on the integers."""
     ny, nx = rho.shape
+    bad = np.count_nonzero(~np.isfinite(rho))
+    if bad:  # left blank: a run that blew up
+        ax.text(0.5, 0.5, f"{bad} of {rho.size} nodes\nnot a finite number", ha="center",
+                va="center", transform=ax.transAxes, fontsize=8, color="C3")
     return ax.imshow(np.ma.masked_invalid(rho), origin="lower", cmap=COLOURS,
                      vmin=vmin, vmax=vmax, interpolation="nearest",
                      extent=(-0.5, nx - 0.5, -0.5, ny - 0.5))
+
+
+def extremes(rho):
+    """Smallest and largest finite value (NaN where there is none)."""
+    finite = rho[np.isfinite(rho)]
+    return (finite.min(), finite.max()) if finite.size else (np.nan, np.nan)
 
 
 def finite_range(arrays):
@@ -286,8 +296,9 @@ def plot_history(path, run):
     fig, (top, bottom) = figure(run, "density extremes and total density", nrows=2,
                                 sharex=True, figsize=(7.5, 6.8))
     steps, fields = run["steps"], run["fields"]
-    top.plot(steps, [np.nanmax(f) for f in fields], "o-", label="densest node")
-    top.plot(steps, [np.nanmin(f) for f in fields], "s-", label="lightest node")
+    lightest, densest = zip(*map(extremes, fields))
+    top.plot(steps, densest, "o-", label="densest node")
+    top.plot(steps, lightest, "s-", label="lightest node")
     mark_coexistence(top, run["t"])
     top.set(ylabel=DENSITY)
     top.grid(alpha=0.3)
@@ -301,6 +312,13 @@ def plot_history(path, run):
                      fontsize=10)
     bottom.grid(alpha=0.3)
     bottom.ticklabel_format(axis="y", style="sci", scilimits=(-3, 3))
+    broken = [step for step, rho in zip(steps, fields) if not np.isfinite(rho).all()]
+    if broken:
+        for ax in (top, bottom):
+            ax.axvline(broken[0], color="C3", lw=1.2)
+        top.annotate(f"not finite from step {broken[0]}", (broken[0], 0.5),
+                     xycoords=("data", "axes fraction"), rotation=90, ha="right", va="center",
+                     color="C3", fontsize=8)
     save(fig, path)
 
 
