@@ -26,8 +26,12 @@ dir="run/$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$dir"
 cp "$input" "$dir/nw2cuda.input"
 echo "== running build/$preset/bin/vdwflow_a in $dir (its console: $dir/console.txt)"
+# Line-buffered standard output keeps the console's lines in the order a
+# terminal would show them.
+linebuf=()
+command -v stdbuf >/dev/null && linebuf=(stdbuf -oL)
 set +e
-(cd "$dir" && exec "$root/build/$preset/bin/vdwflow_a") 2>&1 |
+(cd "$dir" && exec "${linebuf[@]}" "$root/build/$preset/bin/vdwflow_a") 2>&1 |
   scripts/run_progress.py "$dir/console.txt" "$dir/nw2cuda.input"
 status=("${PIPESTATUS[@]}")
 set -e

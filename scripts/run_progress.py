@@ -9,6 +9,7 @@ updates per second, wall clock) and the time left: refreshed in place on a
 terminal, else one line every few seconds (at most about a hundred for a run).
 The lattice size and the number of steps come from the run's parameter file.
 """
+import collections
 import os
 import re
 import sys
@@ -21,6 +22,7 @@ LEADING_REAL = re.compile(r"\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?")
 REFRESH_S = 0.25     # on a terminal
 LINE_EVERY_S = 5.0   # elsewhere, and at least a hundredth of the run apart
 WINDOW_S = 10.0      # the speed is taken over this much of the recent past
+SAMPLE_S = 0.1       # time between two samples of it
 
 
 def read_parameters(path):
@@ -61,7 +63,7 @@ class Progress:
         self.base = 0      # steps done at the last snapshot, from its label
         self.since = 0     # timing lines after it
         self.started = None
-        self.samples = []  # (time, steps done)
+        self.samples = collections.deque()  # (time, steps done)
         self.shown_at, self.shown_done = 0.0, -1
 
     @property
@@ -80,11 +82,12 @@ class Progress:
                 self.started = self.shown_at = time.monotonic()
 
     def speed(self, now):
-        """Steps per second over the recent past. The program's output comes
-        in blocks, so a sample is taken whenever one arrives."""
-        self.samples.append((now, self.done))
+        """Steps per second over the recent past. The program's output may
+        come in blocks, so samples are taken as it arrives."""
+        if not self.samples or now - self.samples[-1][0] >= SAMPLE_S:
+            self.samples.append((now, self.done))
         while len(self.samples) > 2 and now - self.samples[1][0] > WINDOW_S:
-            self.samples.pop(0)
+            self.samples.popleft()
         (t0, d0), (t1, d1) = self.samples[0], self.samples[-1]
         return (d1 - d0) / (t1 - t0) if t1 > t0 and d1 > d0 else 0.0
 
