@@ -39,7 +39,6 @@ DENSITY = "density n / n$_c$"
 LEGEND_CURVES = 12  # more profiles than this get a colour bar of the step
 
 VTK_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.vtk$")
-PROFILE_NAME = re.compile(r"^BP(.*)\.(-?\d{9,})$")
 # iter=%10.10d  ntot=%25.20e, found anywhere in a line: error text of the
 # program may stand in front of it.
 CONSOLE_TOTAL = re.compile(r"iter=(-?\d+)  ntot=\s*(\S+)")
