@@ -132,25 +132,30 @@ def main(argv):
     console_path, input_path = argv[1:]
     try:
         progress = Progress(*run_parameters(input_path), sys.stdout)
+        with open(console_path, "wb") as console:
+            copy(console, progress)
     except OSError as failure:
         print(f"run_progress.py: {failure}", file=sys.stderr)
         return 1
-    with open(console_path, "wb") as console:
-        pending = b""
-        while True:
-            chunk = os.read(0, 1 << 16)
-            if not chunk:
-                break
-            console.write(chunk)
-            console.flush()
-            lines = (pending + chunk).split(b"\n")
-            pending = lines.pop()
-            for line in lines:
-                progress.line(line)
-            progress.show()
-        progress.line(pending)
     progress.finish()
     return 0
+
+
+def copy(console, progress):
+    """Standard input into the console file, line by line into the display."""
+    pending = b""
+    while True:
+        chunk = os.read(0, 1 << 16)
+        if not chunk:
+            break
+        console.write(chunk)
+        console.flush()
+        lines = (pending + chunk).split(b"\n")
+        pending = lines.pop()
+        for line in lines:
+            progress.line(line)
+        progress.show()
+    progress.line(pending)
 
 
 if __name__ == "__main__":
