@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # The main job: builds the solver (the cuda backend where a GPU and nvcc are,
-# else the cpu backend), and runs vdwflow_a on examples/nw2cuda.input in a
-# fresh folder under run/.
+# else the cpu backend), and runs vdwflow_a on examples/nw2cuda.input (or the
+# parameter file given) in a fresh folder under run/. The program's console
+# goes into the folder's console.txt; the terminal shows its progress, then
+# the final density range and the pictures of the run.
+# Usage: scripts/demo.sh [PARAMETER_FILE]
 set -euo pipefail
+input=$(realpath -e "${1:-$(dirname "$0")/../examples/nw2cuda.input}")
 cd "$(dirname "$0")/.."
+root=$PWD
 . scripts/common.sh
 scripts/setup.sh
 
@@ -19,14 +24,28 @@ cmake --build --preset "$preset" -j "$(nproc)" --target vdwflow_a
 
 dir="run/$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$dir"
-cp examples/nw2cuda.input "$dir/"
-echo "== running build/$preset/bin/vdwflow_a in $dir"
-(cd "$dir" && "../../build/$preset/bin/vdwflow_a")
+cp "$input" "$dir/nw2cuda.input"
+echo "== running build/$preset/bin/vdwflow_a in $dir (its console: $dir/console.txt)"
+# Line-buffered standard output keeps the console's lines in the order a
+# terminal would show them.
+linebuf=()
+command -v stdbuf >/dev/null && linebuf=(stdbuf -oL)
+set +e
+(cd "$dir" && exec "${linebuf[@]}" "$root/build/$preset/bin/vdwflow_a") 2>&1 |
+  scripts/run_progress.py "$dir/console.txt" "$dir/nw2cuda.input"
+status=("${PIPESTATUS[@]}")
+set -e
+if [ "${status[0]}" -ne 0 ]; then
+  echo "== vdwflow_a failed, exit status ${status[0]}; the end of $dir/console.txt:"
+  tail -n 12 "$dir/console.txt" | grep -v '^$' || true
+  if compgen -G "$dir/PV*.vtk" >/dev/null; then
+    echo "== pictures of the snapshots it wrote: scripts/plot_run.py $dir"
+  fi
+  exit "${status[0]}"
+fi
+[ "${status[1]}" -eq 0 ] || { echo "== the progress display failed; see $dir/console.txt"; exit 1; }
 
-echo
-echo "== snapshots in $dir:"
-echo "   BP* density profile along the middle row (two columns: x, density)"
-echo "   BV* density image, plain PGM (any PGM viewer, e.g. 'display' or GIMP;"
-echo "       dark is dense liquid, light is vapour)"
-echo "   PV*.vtk density on the lattice (ParaView or any VTK viewer)"
-ls "$dir" | tail -n 3
+echo "== pictures (scripts/plot_run.py $dir)"
+scripts/plot_run.py "$dir"
+echo "== snapshot files in $dir: BP* density profile along the middle row (x, density),"
+echo "   BV* density image, plain PGM (dark is liquid), PV*.vtk density for ParaView"

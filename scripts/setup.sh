@@ -5,6 +5,8 @@ set -euo pipefail
 needed=(cmake g++ make libboost-context-dev libgtest-dev libbenchmark-dev)
 # The fuzzing step: clang and its libFuzzer runtime.
 needed+=(clang libclang-rt-14-dev)
+# The system python3 draws the pictures of a run (scripts/plot_run.py).
+needed+=(python3-numpy python3-matplotlib)
 missing=()
 for pkg in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

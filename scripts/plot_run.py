@@ -1,0 +1,412 @@
+#!/usr/bin/python3
+"""Pictures of a solver run.
+
+Usage: scripts/plot_run.py RUN_FOLDER
+
+Reads the snapshot files of a run (PV*.vtk density on the lattice, BP* density
+profile along the middle row) and, where there is one, the console the demo
+keeps (console.txt), and writes into RUN_FOLDER/plots/:
+
+  density.png    the last snapshot's density on the lattice
+  profiles.png   the middle-row profile of every snapshot
+  history.png    min and max density and the drift of the total density
+  evolution.png  every snapshot's density, on one colour scale
+
+The interpreter is the system's python3, where the packages python3-numpy and
+python3-matplotlib go (scripts/setup.sh installs them).
+"""
+import math
+import os
+import re
+import sys
+
+try:
+    import numpy as np
+    import matplotlib
+
+    matplotlib.use("Agg")  # files only, no display
+    import matplotlib.pyplot as plt
+except ImportError as missing:
+    sys.exit(f"plot_run.py: {sys.executable} lacks numpy or matplotlib ({missing});\n"
+             "  on Debian: apt-get install python3-numpy python3-matplotlib "
+             "(scripts/setup.sh does it)")
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
+
+COLOURS = "viridis"
+DENSITY = "density n / n$_c$"
+LEGEND_CURVES = 12  # more profiles than this get a colour bar of the step
+
+VTK_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.vtk$")
+# iter=%10.10d  ntot=%25.20e, found anywhere in a line: error text of the
+# program may stand in front of it.
+CONSOLE_TOTAL = re.compile(r"iter=(-?\d+)  ntot=\s*(\S+)")
+TAG = re.compile(r"^_X(\d+)_Y(\d+)_S(\S+?)_T(\S+?)_Ta(\S+?)_R(\S+?)_Z(\S+?)_T(\S+?)_K(\S+)$")
+
+
+class RunError(Exception):
+    pass
+
+
+def read_vtk(path):
+    """Density of a VTK snapshot as an array rho[y, x]: row y, column x.
+
+    Each value is placed by the coordinates of its point, so the picture
+    shows the lattice as it is whatever order the file lists the nodes in."""
+    with open(path) as f:
+        tokens = f.read().split()
+
+    def after(keyword, count):
+        try:
+            i = tokens.index(keyword)
+        except ValueError:
+            raise RunError(f"{path}: cut short, or not a snapshot of the solver "
+                           f"(no {keyword} section)") from None
+        if len(tokens) < i + 1 + count:
+            raise RunError(f"{path}: {keyword} section cut short")
+        return i, tokens[i + 1:i + 1 + count]
+
+    try:
+        _, dims = after("DIMENSIONS", 3)
+        dims = [int(d) for d in dims]
+        i, (n, _) = after("POINTS", 2)
+        n = int(n)
+        points = tokens[i + 3:i + 3 + 3 * n]
+        j, (m,) = after("POINT_DATA", 1)
+        m = int(m)
+        k, _ = after("LOOKUP_TABLE", 1)
+        values = tokens[k + 2:k + 2 + m]
+        if len(points) != 3 * n or j != i + 3 + 3 * n or len(values) != m or m != n:
+            raise RunError(f"{path}: {n} points and {m} values announced, "
+                           f"{len(points) // 3} and {len(values)} found")
+        points = np.array(points, dtype=float).reshape(n, 3)
+        values = np.array(values, dtype=float)
+    except ValueError as bad:
+        raise RunError(f"{path}: not a snapshot of the solver ({bad})") from None
+
+    xs, ix = np.unique(points[:, 0], return_inverse=True)
+    ys, iy = np.unique(points[:, 1], return_inverse=True)
+    nx, ny = len(xs), len(ys)
+    cells = np.zeros((ny, nx), dtype=int)
+    np.add.at(cells, (iy, ix), 1)
+    if math.prod(dims) != n or sorted(dims[:2]) != sorted([nx, ny]) or (cells != 1).any():
+        raise RunError(f"{path}: the points do not form the {dims[0]} x {dims[1]} grid "
+                       "the file declares")
+    rho = np.empty((ny, nx))
+    rho[iy, ix] = values
+    return rho
+
+
+def read_profile(path):
+    """Density along the middle row, one value per column x = 0, 1, ..."""
+    try:
+        table = np.loadtxt(path, ndmin=2)
+    except ValueError as bad:
+        raise RunError(f"{path}: not a profile of the solver ({bad})") from None
+    if table.shape[0] == 0 or table.shape[1] != 2:
+        raise RunError(f"{path}: not a profile of the solver (two columns expected)")
+    return table[:, 1]
+
+
+def read_console_totals(path):
+    """Total density of every snapshot line of a console: {step: ntot}."""
+    totals = {}
+    with open(path, errors="replace") as f:
+        for line in f:
+            for step, total in CONSOLE_TOTAL.findall(line):
+                try:
+                    totals[int(step)] = float(total)
+                except ValueError:
+                    pass
+    return totals
+
+
+def pressure(n, t):
+    """The solver's van der Waals equation of state in units of Tc (density in
+    units of the critical density, temperature t = T / Tc)."""
+    return 3 * n * t / (3 - n) - 1.125 * n * n
+
+
+def chemical_potential(n, t):
+    return t * np.log(n / (3 - n)) + 3 * t / (3 - n) - 2.25 * n
+
+
+def coexistence(t):
+    """Vapour and liquid densities of the equal-area (Maxwell) construction at
+    t = T / Tc, 0 < t < 1: equal pressure and chemical potential."""
+    spinodal = np.sort(np.roots([1, -6, 9, -4 * t]).real)  # dp/dn = 0: n (3 - n)^2 = 4 t
+
+    def ends(p):  # outer roots of p(n) = p, a cubic once multiplied by 3 - n
+        roots = np.roots([1.125, -3.375, 3 * t + p, -3 * p])
+        roots = np.sort(roots.real[abs(roots.imag) < 1e-6])
+        return roots[0], roots[-1]
+
+    def excess(p):
+        vapour, liquid = ends(p)
+        return chemical_potential(liquid, t) - chemical_potential(vapour, t)
+
+    low, high = pressure(spinodal[1], t), pressure(spinodal[0], t)
+    low = max(low, 1e-12 * high)
+    sign = excess(low) > 0
+    with np.errstate(divide="ignore"):
+        for _ in range(100):
+            middle = 0.5 * (low + high)
+            if (excess(middle) > 0) == sign:
+                low = middle
+            else:
+                high = middle
+    return ends(0.5 * (low + high))
+
+
+def reduced_temperature(folder, tag):
+    """T / Tc of the run: from its parameter file where it is in the folder,
+    else from the tag (two decimals)."""
+    parameters = os.path.join(folder, "nw2cuda.input")
+    if os.path.isfile(parameters):
+        return parameter(read_parameters(parameters), "htemperature", LEADING_REAL, float)
+    m = TAG.match(tag)
+    return float(m.group(8)) if m else None
+
+
+def mark_coexistence(ax, t):
+    """Dashed lines at the equal-area densities, where T is below Tc."""
+    if t is None or not 0.05 < t < 1:
+        return
+    vapour, liquid = coexistence(t)
+    for density, label in ((vapour, f"equal-area n$_v$ {vapour:.4f}, n$_l$ {liquid:.4f}"),
+                           (liquid, None)):
+        ax.axhline(density, color="0.35", ls="--", lw=0.9, label=label)
+
+
+def describe(tag):
+    """The run's parameters, in words, from its file-name tag."""
+    m = TAG.match(tag)
+    if not m:
+        return tag
+    nx, ny, _, dt, tau, rho0, _, temp, kappa = m.groups()
+    return (f"{int(nx)} x {int(ny)} nodes,  T/T$_c$ = {temp},  n$_0$ = {rho0},  "
+            f"$\\tau$ = {tau},  $\\Delta t$ = {dt},  $\\kappa$ = {kappa}")
+
+
+def find_snapshots(folder):
+    """Tag and [(step, vtk path, profile path or None)] of the run in a folder,
+    by step. A folder holding several runs shows the one written last."""
+    if not os.path.isdir(folder):
+        raise RunError(f"{folder}: no such folder")
+    runs = {}
+    for name in os.listdir(folder):
+        m = VTK_NAME.match(name)
+        if m:
+            runs.setdefault(m.group(1), []).append((int(m.group(2)), name))
+    if not runs:
+        raise RunError(f"{folder}: no snapshot files (PV*.vtk) here")
+
+    def newest(tag):
+        return max(os.path.getmtime(os.path.join(folder, name)) for _, name in runs[tag])
+
+    tag = max(runs, key=newest)
+    if len(runs) > 1:
+        print(f"plot_run.py: {len(runs)} runs in {folder}; showing the latest, {tag}",
+              file=sys.stderr)
+    snapshots = []
+    for step, name in sorted(runs[tag]):
+        profile = os.path.join(folder, f"BP{tag}.{name[len(tag) + 3:-4]}")
+        snapshots.append((step, os.path.join(folder, name),
+                          profile if os.path.isfile(profile) else None))
+    return tag, snapshots
+
+
+def density_map(ax, rho, vmin, vmax):
+    """rho[y, x] with x to the right and y up, node centres on the integers."""
+    ny, nx = rho.shape
+    bad = np.count_nonzero(~np.isfinite(rho))
+    if bad:  # left blank: a run that blew up
+        ax.text(0.5, 0.5, f"{bad} of {rho.size} nodes\nnot a finite number", ha="center",
+                va="center", transform=ax.transAxes, fontsize=8, color="C3")
+    return ax.imshow(np.ma.masked_invalid(rho), origin="lower", cmap=COLOURS,
+                     vmin=vmin, vmax=vmax, interpolation="nearest",
+                     extent=(-0.5, nx - 0.5, -0.5, ny - 0.5))
+
+
+def extremes(rho):
+    """Smallest and largest finite value (NaN where there is none)."""
+    finite = rho[np.isfinite(rho)]
+    return (finite.min(), finite.max()) if finite.size else (np.nan, np.nan)
+
+
+def finite_range(arrays):
+    finite = [a[np.isfinite(a)] for a in arrays]
+    finite = [a for a in finite if a.size]
+    if not finite:
+        return 0.0, 1.0
+    lo = min(a.min() for a in finite)
+    hi = max(a.max() for a in finite)
+    return (lo, hi) if hi > lo else (lo - 0.5, hi + 0.5)
+
+
+def aspect(rho):
+    """Height over width of a density map, within reason for a figure."""
+    return min(2.0, max(0.3, rho.shape[0] / rho.shape[1]))
+
+
+def figure(run, title, **options):
+    fig, axes = plt.subplots(layout="constrained", **options)
+    fig.suptitle(f"{title}\n{run['about']}", fontsize=9)
+    return fig, axes
+
+
+def save(fig, path):
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
+def plot_density(path, run):
+    rho = run["fields"][-1]
+    fig, ax = figure(run, f"density n at step {run['steps'][-1]}",
+                     figsize=(6.4, 1.4 + 4.4 * aspect(rho)))
+    image = density_map(ax, rho, *finite_range([rho]))
+    fig.colorbar(image, ax=ax, label=DENSITY, shrink=0.85)
+    ax.set(xlabel="x (nodes)", ylabel="y (nodes)")
+    save(fig, path)
+
+
+def plot_profiles(path, run):
+    steps = run["steps"]
+    fig, ax = figure(run, f"density along the middle row y = {run['row']}", figsize=(8.5, 5))
+    # Many curves are told apart by a colour bar of the step instead of a legend.
+    shades = matplotlib.colors.LinearSegmentedColormap.from_list(
+        "steps", plt.get_cmap("plasma")(np.linspace(0.0, 0.85, 256)))
+    for i, (step, profile) in enumerate(zip(steps, run["profiles"])):
+        ax.plot(np.arange(len(profile)), profile, color=shades(i / max(1, len(steps) - 1)),
+                lw=1.3, label=f"step {step}" if len(steps) <= LEGEND_CURVES else None)
+    mark_coexistence(ax, run["t"])
+    ax.set(xlabel="x (nodes)", ylabel=DENSITY)
+    ax.grid(alpha=0.3)
+    if len(steps) > LEGEND_CURVES:
+        scale = matplotlib.cm.ScalarMappable(matplotlib.colors.Normalize(steps[0], steps[-1]),
+                                             shades)
+        fig.colorbar(scale, ax=ax, label="step")
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1), fontsize=8)
+    save(fig, path)
+
+
+def plot_history(path, run):
+    fig, (top, bottom) = figure(run, "density extremes and total density", nrows=2,
+                                sharex=True, figsize=(7.5, 6.8))
+    steps, fields = run["steps"], run["fields"]
+    lightest, densest = zip(*map(extremes, fields))
+    top.plot(steps, densest, "o-", label="densest node")
+    top.plot(steps, lightest, "s-", label="lightest node")
+    mark_coexistence(top, run["t"])
+    top.set(ylabel=DENSITY)
+    top.grid(alpha=0.3)
+    top.legend(fontsize=8, loc="upper left")
+    total_steps, totals = run["total_steps"], np.asarray(run["totals"])
+    start = totals[0]
+    drift = (totals - start) / start if start else np.full(len(totals), np.nan)
+    bottom.plot(total_steps, drift, "o-", color="C2")
+    bottom.set(xlabel="step", ylabel="(N - N$_0$) / N$_0$")
+    bottom.set_title(f"relative drift of the total density N ({run['total_source']})",
+                     fontsize=10)
+    bottom.grid(alpha=0.3)
+    bottom.ticklabel_format(axis="y", style="sci", scilimits=(-3, 3))
+    broken = [step for step, rho in zip(steps, fields) if not np.isfinite(rho).all()]
+    if broken:
+        for ax in (top, bottom):
+            ax.axvline(broken[0], color="C3", lw=1.2)
+        top.annotate(f"not finite from step {broken[0]}", (broken[0], 0.5),
+                     xycoords=("data", "axes fraction"), rotation=90, ha="right", va="center",
+                     color="C3", fontsize=8)
+    save(fig, path)
+
+
+def plot_evolution(path, run):
+    steps, fields = run["steps"], run["fields"]
+    count = len(steps)
+    cols = min(count, max(1, math.ceil(math.sqrt(1.5 * count))))
+    rows = math.ceil(count / cols)
+    tile = min(2.5, 16.0 / cols)  # inches; many snapshots make smaller tiles
+    fig, axes = figure(run, "density n, every snapshot", nrows=rows, ncols=cols,
+                       figsize=(tile * cols + 1.4, (tile * aspect(fields[-1]) + 0.4) * rows + 0.6),
+                       squeeze=False)
+    vmin, vmax = finite_range(fields)
+    for ax, step, rho in zip(axes.flat, steps, fields):
+        image = density_map(ax, rho, vmin, vmax)
+        ax.set_title(f"step {step}", fontsize=9)
+        ax.tick_params(labelsize=7)
+    for ax in axes.flat[count:]:
+        ax.set_visible(False)
+    for ax in axes.flat[count - cols:count]:
+        ax.set_xlabel("x (nodes)", fontsize=8)
+    for ax in axes[:, 0]:
+        ax.set_ylabel("y (nodes)", fontsize=8)
+    fig.colorbar(image, ax=axes, label=DENSITY, shrink=0.9)
+    fig.savefig(path, dpi=100)
+    plt.close(fig)
+
+
+def read_run(folder):
+    """Everything the pictures show, read from the folder's files."""
+    tag, snapshots = find_snapshots(folder)
+    fields = [read_vtk(vtk) for _, vtk, _ in snapshots]
+    row = fields[-1].shape[0] // 2
+    run = {"about": describe(tag), "t": reduced_temperature(folder, tag),
+           "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
+           "profiles": [read_profile(bp) if bp else rho[row]
+                        for (_, _, bp), rho in zip(snapshots, fields)]}
+    console = os.path.join(folder, "console.txt")
+    totals = read_console_totals(console) if os.path.isfile(console) else {}
+    if totals:
+        run["total_steps"] = sorted(totals)
+        run["totals"] = [totals[s] for s in run["total_steps"]]
+        run["total_source"] = "from console.txt"
+    else:
+        run["total_steps"] = run["steps"]
+        run["totals"] = [float(rho.sum()) for rho in fields]
+        run["total_source"] = "summed from the VTK files, 5 digits"
+    return run
+
+
+def plot_run(folder):
+    """Writes the four pictures; returns their paths and a summary line."""
+    run = read_run(folder)
+    out = os.path.join(folder, "plots")
+    os.makedirs(out, exist_ok=True)
+    paths = []
+    for name, plot in (("density.png", plot_density), ("profiles.png", plot_profiles),
+                       ("history.png", plot_history), ("evolution.png", plot_evolution)):
+        paths.append(os.path.join(out, name))
+        plot(paths[-1], run)
+    last = run["fields"][-1]
+    finite = last[np.isfinite(last)]
+    count = len(run["steps"])
+    summary = f"step {run['steps'][-1]}: density n"
+    if finite.size:
+        summary += f" from {finite.min():.4f} to {finite.max():.4f}"
+    if finite.size == last.size:
+        summary += f", mean {finite.mean():.4f}"
+    else:
+        summary += f", {last.size - finite.size} of {last.size} nodes not a finite number"
+    summary += (f" ({count} snapshot{'s' if count > 1 else ''}, "
+                f"{last.shape[1]} x {last.shape[0]} nodes)")
+    return paths, summary
+
+
+def main(argv):
+    if len(argv) != 2 or argv[1].startswith("-"):
+        print(__doc__.split("\n\n")[1], file=sys.stderr)
+        return 2
+    try:
+        paths, summary = plot_run(argv[1])
+    except (RunError, OSError) as failure:
+        print(f"plot_run.py: {failure}", file=sys.stderr)
+        return 1
+    print(summary)
+    for path in paths:
+        print(f"  {path}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""The run scripts on real and hand-made runs.
+
+Usage: run_scripts_test.py PATH_TO_VDWFLOW_A
+"""
+import importlib.util
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+PLOT_RUN = os.path.join(SCRIPTS, "plot_run.py")
+RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
+PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
+TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
+
+spec = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
+plot_run = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(plot_run)
+
+vdwflow = None  # the program, from the command line
+
+
+def run(command, cwd=None, stdin=None):
+    return subprocess.run(command, cwd=cwd, input=stdin, capture_output=True, timeout=60)
+
+
+def png_size(path):
+    """Width and height of a PNG file, after checking its signature."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n", f"{path}: no PNG signature"
+    assert head[12:16] == b"IHDR", f"{path}: no IHDR chunk first"
+    return struct.unpack(">II", head[16:24])
+
+
+def vtk_text(dims, points):
+    """A snapshot of the 3 x 2 lattice with the value 10 x + y + 1 at node
+    (x, y), the nodes listed in the given order."""
+    h = 0.0078125
+    lines = ["# vtk DataFile Version 3.0", "Output for PARAVIEW", "ASCII ",
+             "DATASET STRUCTURED_GRID", "DIMENSIONS %d %d 1" % dims, "POINTS 6 float"]
+    lines += ["%.4e %.4e %.4e" % (x * h, y * h, 0.0) for x, y in points]
+    lines += ["POINT_DATA 6", "SCALARS rho float 1 ", "LOOKUP_TABLE default"]
+    lines += ["%.4e" % (10 * x + y + 1) for x, y in points]
+    return "\n".join(lines) + "\n"
+
+
+X_OUTER = [(x, y) for x in range(3) for y in range(2)]
+Y_OUTER = [(x, y) for y in range(2) for x in range(3)]
+
+
+class PlotRun(unittest.TestCase):
+    def test_a_tiny_run_gives_four_pictures_of_the_lattice_as_it_is(self):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "nw2cuda.input"), "w") as f:
+                f.write("-hnodes_x 16 -hnodes_y 12 -hniter_cycle 10 -hncycles 2 "
+                        "-hlast_iter 0 -hRTzero 1.0 -htemperature 0.9 -hdelta_time 0.0001 "
+                        "-hkappa 0.0001 -hrho_zero 1.0 -htau 0.001\n")
+            program = run([vdwflow], cwd=folder)
+            self.assertEqual(program.returncode, 0, program.stderr)
+            with open(os.path.join(folder, "console.txt"), "wb") as f:
+                f.write(program.stdout)
+
+            plots = run([PLOT_RUN, folder])
+            self.assertEqual(plots.returncode, 0, plots.stderr)
+            self.assertIn(b"step 20: density n from", plots.stdout)
+            for name in PICTURES:
+                width, height = png_size(os.path.join(folder, "plots", name))
+                self.assertGreater(width * height, 0, name)
+
+            # The middle row of the lattice read from the VTK file is the row
+            # the program writes into its profile file.
+            _, snapshots = plot_run.find_snapshots(folder)
+            self.assertEqual([step for step, _, _ in snapshots], [0, 10, 20])
+            _, vtk, profile = snapshots[-1]
+            rho = plot_run.read_vtk(vtk)
+            self.assertEqual(rho.shape, (12, 16))
+            row = plot_run.read_profile(profile)
+            mismatch = [abs(rho[y] - row).max() for y in range(12)]
+            self.assertLess(mismatch[6], 1e-4)
+            self.assertEqual(min(range(12), key=mismatch.__getitem__), 6)
+
+    def test_nodes_land_where_they_belong_whatever_the_file_order(self):
+        cases = [((2, 3), X_OUTER), ((3, 2), X_OUTER), ((3, 2), Y_OUTER),
+                 ((2, 3), list(reversed(X_OUTER)))]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "PV" + TAG + ".000000000.vtk")
+            for dims, points in cases:
+                with self.subTest(dims=dims, first=points[:2]):
+                    with open(path, "w") as f:
+                        f.write(vtk_text(dims, points))
+                    rho = plot_run.read_vtk(path)
+                    self.assertEqual(rho.tolist(), [[1, 11, 21], [2, 12, 22]])
+
+    def test_the_equal_area_densities_coexist(self):
+        for t in (0.95, 0.9, 0.8, 0.6):
+            with self.subTest(t=t):
+                vapour, liquid = plot_run.coexistence(t)
+                self.assertLess(vapour, 1)
+                self.assertGreater(liquid, 1)
+                for equal in (plot_run.pressure, plot_run.chemical_potential):
+                    self.assertAlmostEqual(equal(vapour, t), equal(liquid, t), places=9)
+
+    def test_unusable_folders_and_files_are_named(self):
+        good = vtk_text((2, 3), X_OUTER)
+        cases = [("no such folder", None, None),
+                 ("no snapshot files", "", None),
+                 ("cut short", "PV" + TAG + ".000000000.vtk", good[:len(good) // 2]),
+                 ("do not form", "PV" + TAG + ".000000000.vtk",
+                  good.replace("0.0000e+00 7.8125e-03 0.0000e+00", "0.0 0.0 0.0", 1))]
+        for expected, name, contents in cases:
+            with self.subTest(expected), tempfile.TemporaryDirectory() as folder:
+                target = os.path.join(folder, "missing")
+                if name is not None:
+                    target = folder
+                    if contents is not None:
+                        with open(os.path.join(folder, name), "w") as f:
+                            f.write(contents)
+                result = run([PLOT_RUN, target])
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(expected, result.stderr.decode())
+                self.assertFalse(os.path.exists(os.path.join(target, "plots")))
+
+
+def console(first_label, cycles, steps):
+    """A solver's console as a pipe brings it: the timing lines of each cycle,
+    a snapshot line after it, one timing line cut by an error line."""
+    text = b"\nGPU Device 0: \"CPU\" with compute capability 0.0\n\n"
+    for cycle in range(cycles + 1):
+        text += b"iter=%010d  ntot=1.63840000000000000000e+04\n" % (first_label + cycle * steps)
+        if cycle < cycles:
+            text += b"\nTotal Time = 0.012000 ms\n" * steps
+    return text.replace(b"Total Time", b"Total Ti" + b"vdwflow: a line on stderr\n" + b"me", 1)
+
+
+class RunProgress(unittest.TestCase):
+    def test_the_console_is_kept_whole_and_the_steps_counted(self):
+        # (first label, cycles in the console, cycles in the parameter file, last line)
+        cases = [(0, 2, 2, b"6 of 6 steps in"), (100, 2, 2, b"6 of 6 steps in"),
+                 (0, 2, 4, b"6 of 12 steps in")]
+        for first, cycles, planned, expected in cases:
+            with self.subTest(first=first, planned=planned), \
+                    tempfile.TemporaryDirectory() as folder:
+                parameters = os.path.join(folder, "nw2cuda.input")
+                with open(parameters, "w") as f:
+                    f.write(f"-hnodes_x 4 -hnodes_y 2 -hniter_cycle 3 -hncycles {planned} "
+                            f"-hlast_iter {first} -hncycles 99\n")
+                kept = os.path.join(folder, "console.txt")
+                text = console(first, cycles, 3)
+                result = run([RUN_PROGRESS, kept, parameters], stdin=text)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.splitlines()[-1].startswith(expected),
+                                result.stdout)
+                with open(kept, "rb") as f:
+                    self.assertEqual(f.read(), text)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    vdwflow = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
