@@ -261,11 +261,12 @@ TEST(Coexistence, FlatSlabRelaxesToTheEqualAreaDensitiesAndKeepsItsMass)
 // ---------------------------------------------------------------------------
 // Curved interfaces.
 
-// The pressure jump across a drop's interface is sigma / R. The drops need a
-// lattice of 128 x 128: the interface is some ten nodes wide, and drops of
-// less than about twenty nodes in radius keep far too dense a vapour around
-// them. A time step four times the main job's reaches the steady drop in a
-// quarter of the steps; it leaves the flat interface unchanged.
+// The pressure jump across a drop's interface is sigma / R. The interface is
+// some ten nodes wide, and smaller drops fall short of the law (a drop of 12
+// nodes on 64 x 64 even ends with a lower density inside than the liquid's),
+// so the drops have radii of 28 to 44 nodes on 128 x 128. A time step four
+// times the main job's reaches the steady drop in a quarter of the steps; it
+// leaves the flat interface as it is.
 TEST(Laplace, PressureJumpOfDropsFallsAsOneOverTheRadiusWithTheFlatSurfaceTension)
 {
     const Params scheme{0, 0, 0.9, 4e-4};
@@ -273,7 +274,7 @@ TEST(Laplace, PressureJumpOfDropsFallsAsOneOverTheRadiusWithTheFlatSurfaceTensio
         const Slab flat = relax_slab(scheme, 20000, 0.0, 0.0);
         const vdw::Fluid fluid = configured_fluid();
         std::vector<double> inverse_radius, jump;
-        for (const double radius : {24.0, 32.0, 40.0}) {
+        for (const double radius : {28.0, 36.0, 44.0}) {
             const Drop drop = relax_drop(scheme, 128, radius, 16000, 10000);
             inverse_radius.push_back(1 / drop.radius);
             jump.push_back(fluid.pressure(drop.inside) - fluid.pressure(drop.outside));
@@ -285,7 +286,7 @@ TEST(Laplace, PressureJumpOfDropsFallsAsOneOverTheRadiusWithTheFlatSurfaceTensio
                     "slope / sigma %.3f\n",
                     line.intercept, line.slope, line.r2, flat.sigma, line.slope / flat.sigma);
         EXPECT_GE(line.r2, 0.98);
-        EXPECT_NEAR(line.slope / flat.sigma, 1.0, 0.5);
+        EXPECT_NEAR(line.slope / flat.sigma, 1.0, 0.2);
     });
     std::printf("%.1f s\n", seconds);
 }
