@@ -198,7 +198,7 @@ Line fit_line(const std::vector<double> &x, const std::vector<double> &y)
 TEST(EqualArea, CoexistingDensitiesShareThePressureAndEncloseEqualAreas)
 {
     struct Case {
-        double T, Tc, vapour, liquid;  // published values of the reduced equation
+        double T, Tc, vapour, liquid;  // known coexisting densities
     };
     const Case cases[] = {
         {0.9, 1.0, 0.425742, 1.657270},
