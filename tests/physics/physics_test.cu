@@ -2,7 +2,8 @@
 // coexisting densities of a flat interface, the Laplace law of drops, and
 // the conservation of mass over a long run. The runs drive the kernels of
 // vdwflow_b (a and c compute the same numbers) through the cpu backend, with
-// the main job's scheme parameters; references come from vdw_thermo.h.
+// the main job's scheme parameters (the drops with a longer time step);
+// references come from vdw_thermo.h.
 #include "device_constants.cuh"
 #include "kernels/vdwflow_b.cuh"
 
@@ -32,12 +33,16 @@ vdw::Fluid configured_fluid()
 // holds the value of one step earlier), with periodic access.
 class Density {
 public:
-    Density(const Lattice &lat, const std::vector<double> &gf) : nx_(lat.nx), ny_(lat.ny), n_(lat.nodes, 0.0)
+    Density(const Lattice &lat, const std::vector<double> &gf)
+        : nx_(lat.nx), ny_(lat.ny), n_(lat.nodes, 0.0)
     {
         for (int i = 0; i < hnvelocities; ++i)
             for (int n = 0; n < lat.nodes; ++n) n_[n] += gf[lat.slot(i, n)];
     }
-    double operator()(int x, int y) const { return n_[((y % ny_ + ny_) % ny_) * nx_ + (x % nx_ + nx_) % nx_]; }
+    double operator()(int x, int y) const
+    {
+        return n_[((y % ny_ + ny_) % ny_) * nx_ + (x % nx_ + nx_) % nx_];
+    }
 
     // Mean over the nodes where pick(x, y) holds.
     double mean_where(const std::function<bool(int, int)> &pick) const

@@ -90,8 +90,9 @@ TEST(Spinodal, UniformFluidSeparatesIntoTheEqualAreaPhases)
     EXPECT_LT(history.front().hi - history.front().lo, 0.003);
     for (std::size_t k = 1; k < history.size(); ++k) {
         const double before = history[k - 1].hi - history[k - 1].lo;
-        if (before < 0.9 * (coex.liquid - coex.vapour))
+        if (before < 0.9 * (coex.liquid - coex.vapour)) {
             EXPECT_GT(history[k].hi - history[k].lo, before) << "snapshot " << k;
+        }
     }
     EXPECT_NEAR(last.lo / coex.vapour, 1.0, 0.03);
     EXPECT_NEAR(last.hi / coex.liquid, 1.0, 0.03);
