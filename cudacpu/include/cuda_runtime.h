@@ -172,6 +172,11 @@ void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t 
 // Start of the dynamic shared memory of the running block.
 void *dynamic_shared_memory();
 
+// Sets the number of worker threads for the launches that follow (1 .. 1024;
+// the default is CUDACPU_THREADS, else all cores). For benchmarks that
+// compare worker counts in one process; call it between launches.
+void set_worker_count(int count);
+
 // The parameter types of a kernel, as a tuple.
 template <class Kernel>
 struct KernelParams;

@@ -357,10 +357,17 @@ private:
     bool stop_ = false;
 };
 
+// The pool of the current worker count, rebuilt when the count has changed.
 WorkerPool &pool()
 {
-    static WorkerPool instance(worker_count());
-    return instance;
+    static std::unique_ptr<WorkerPool> instance;
+    static int size = 0;
+    if (!instance || size != worker_count()) {
+        instance.reset();
+        size = worker_count();
+        instance = std::make_unique<WorkerPool>(size);
+    }
+    return *instance;
 }
 
 bool valid_configuration(dim3 grid, dim3 block, std::size_t shared_bytes)

@@ -157,9 +157,10 @@ cudaError_t injected_failure(const char *function, cudaError_t error)
     return injector().check(function, error);
 }
 
-int worker_count()
+namespace {
+int &workers()
 {
-    static const int count = [] {
+    static int count = [] {
         if (const char *text = std::getenv("CUDACPU_THREADS")) {
             char *end = nullptr;
             const long n = std::strtol(text, &end, 10);
@@ -171,6 +172,18 @@ int worker_count()
         return cores == 0 ? 1 : static_cast<int>(cores);
     }();
     return count;
+}
+}  // namespace
+
+int worker_count()
+{
+    return workers();
+}
+
+void set_worker_count(int count)
+{
+    if (count < 1 || count > 1024) fatal("%d is not a worker count from 1 to 1024", count);
+    workers() = count;
 }
 
 void fatal(const char *format, ...)
