@@ -52,11 +52,7 @@ int run_solver()
     std::printf("Process %d \n\n\n", pid);
 
     readInputParameters("nw2cuda.input");
-    lb_input(&hnodes, &hnodes_x, &hnodes_y, &hniter, &hniter_cycle, &hncycles, &hlast_iter,
-             &hlnodes, &hlnodes_x, &hlnodes_y, &hbbspeed, &htcritical, &htfluid, &hchic2,
-             &htwochic2, &htwochi2c4, &hdtimetemp, &hRTzero, &htemperature, &hdelta_time,
-             &hkappa, &hrho_zero, &htau, &hdelta_space, &htwo_delta_space,
-             &hdelta_space_three_three, hnw, hlength, hone, htwo, hthree, hchi);
+    lb_input_globals();
     check_run_configuration();
 
     // One thread per node, in blocks of 512.

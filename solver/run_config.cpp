@@ -98,6 +98,16 @@ int lb_input(int *nodes, int *nodes_x, int *nodes_y, int *niter, int *niter_cycl
     return 1;
 }
 
+int lb_input_globals()
+{
+    return lb_input(&hnodes, &hnodes_x, &hnodes_y, &hniter, &hniter_cycle, &hncycles,
+                    &hlast_iter, &hlnodes, &hlnodes_x, &hlnodes_y, &hbbspeed, &htcritical,
+                    &htfluid, &hchic2, &htwochic2, &htwochi2c4, &hdtimetemp, &hRTzero,
+                    &htemperature, &hdelta_time, &hkappa, &hrho_zero, &htau, &hdelta_space,
+                    &htwo_delta_space, &hdelta_space_three_three, hnw, hlength, hone, htwo,
+                    hthree, hchi);
+}
+
 int run_tag_length(int nodes_x, int nodes_y, double delta_space, double delta_time, double tau,
                    double rho_zero, double RTzero, double tfluid, double kappa)
 {

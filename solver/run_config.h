@@ -38,6 +38,10 @@ int lb_input(int *nodes, int *nodes_x, int *nodes_y, int *niter, int *niter_cycl
              double *delta_space_three_three, int nw, double length, double one, double two,
              double three, double chi);
 
+// lb_input on the host globals of this file, with the halo width hnw and the
+// constants hlength, hone, htwo, hthree and hchi, as the driver calls it.
+int lb_input_globals();
+
 // Run tag, part of every output file name.
 #define RUN_TAG_FORMAT "_X%3.3d_Y%3.3d_S%6.4f_T%7.5f_Ta%5.3e_R%5.3f_Z%4.2f_T%4.2f_K%8.6f"
 
