@@ -198,29 +198,19 @@ void fatal(const char *format, ...)
     std::abort();
 }
 
-cudaError_t memcpy_to_symbol(void *symbol, std::size_t symbol_size, const void *src,
-                             std::size_t count, std::size_t offset, cudaMemcpyKind kind)
+cudaError_t check_symbol_copy(bool to_symbol, std::size_t symbol_size, const void *host,
+                              std::size_t count, std::size_t offset, cudaMemcpyKind kind)
 {
-    CUDACPU_INJECT("cudaMemcpyToSymbol", cudaErrorInvalidSymbol);
-    if (kind != cudaMemcpyHostToDevice && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault)
+    if (to_symbol) {
+        CUDACPU_INJECT("cudaMemcpyToSymbol", cudaErrorInvalidSymbol);
+    } else {
+        CUDACPU_INJECT("cudaMemcpyFromSymbol", cudaErrorInvalidSymbol);
+    }
+    const cudaMemcpyKind host_side = to_symbol ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
+    if (kind != host_side && kind != cudaMemcpyDeviceToDevice && kind != cudaMemcpyDefault)
         return record(cudaErrorInvalidMemcpyDirection);
-    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && src == nullptr))
+    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && host == nullptr))
         return record(cudaErrorInvalidValue);
-    if (count > 0) std::memcpy(static_cast<char *>(symbol) + offset, src, count);
-    return cudaSuccess;
-}
-
-cudaError_t memcpy_from_symbol(void *dst, const void *symbol, std::size_t symbol_size,
-                               std::size_t count, std::size_t offset, cudaMemcpyKind kind)
-{
-    CUDACPU_INJECT("cudaMemcpyFromSymbol", cudaErrorInvalidSymbol);
-    if (kind != cudaMemcpyDeviceToHost && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault)
-        return record(cudaErrorInvalidMemcpyDirection);
-    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && dst == nullptr))
-        return record(cudaErrorInvalidValue);
-    if (count > 0) std::memcpy(dst, static_cast<const char *>(symbol) + offset, count);
     return cudaSuccess;
 }
 
