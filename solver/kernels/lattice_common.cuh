@@ -22,13 +22,14 @@ __device__ inline bool has_images(int ix, int iy)
     return ix < nw || ix > nodes_x - nw - 1 || iy < nw || iy > nodes_y - nw - 1;
 }
 
-// Writes value at the home cell b and, if the node has images, at each of
-// them.
+// Writes value at the home cell b and at each periodic image of it; with
+// may_have_images false (from has_images) the node has none and the image
+// tests are skipped.
 __device__ inline void store_with_images(double *dgf_two, int b, double value, int ix, int iy,
-                                         int period_y, bool images)
+                                         int period_y, bool may_have_images)
 {
     dgf_two[b] = value;
-    if (!images) return;
+    if (!may_have_images) return;
     if (ix < nw) dgf_two[b + nodes_x] = value;
     if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = value;
     if (iy < nw) {
