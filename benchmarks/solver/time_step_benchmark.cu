@@ -149,8 +149,9 @@ public:
                                             "kernels, 2 workers"};
         for (const auto &[kind, by_side] : best_)
             for (const auto &[side, mlups] : by_side)
+                // (the serial step has no worker count to compare with)
                 std::printf("%-20s %6d %8.2f %9.2f %11.2f %9.2f\n", names[kind], side, mlups,
-                            mlups / lookup(0, side), mlups / lookup(1, side),
+                            mlups / lookup(0, side), kind == 0 ? NAN : mlups / lookup(1, side),
                             mlups / roof_mlups);
     }
 
