@@ -44,12 +44,12 @@ __device__ inline void store_with_images(double *dgf_two, int b, double value, i
     }
 }
 
-// Copies the home cell b, already written, to each periodic image (if the
-// node has images), reading the home cell again for every image.
+// Copies the home cell b, already written, to each periodic image, reading
+// the home cell again for every image; nothing when may_have_images is false.
 __device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int iy, int period_y,
-                                           bool images)
+                                           bool may_have_images)
 {
-    if (!images) return;
+    if (!may_have_images) return;
     if (ix < nw) dgf_two[b + nodes_x] = dgf_two[b];
     if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = dgf_two[b];
     if (iy < nw) {
