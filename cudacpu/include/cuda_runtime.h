@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -19,7 +20,12 @@
 #define __global__
 #define __device__
 #define __host__
-#define __constant__
+// Device constants are static: as in CUDA without relocatable device code,
+// only the translation unit that defines one sees it. With its address never
+// escaping (symbol copies are inline memcpys, below), the compiler knows that
+// no store through a pointer can change it, and keeps it in a register
+// across the kernel's stores instead of reloading it after each.
+#define __constant__ static
 #define __shared__ static thread_local
 #define __forceinline__ inline __attribute__((always_inline))
 
@@ -129,27 +135,36 @@ cudaError_t cudaMalloc(T **devPtr, std::size_t size)
 }
 
 namespace cudacpu {
-cudaError_t memcpy_to_symbol(void *symbol, std::size_t symbol_size, const void *src,
-                             std::size_t count, std::size_t offset, cudaMemcpyKind kind);
-cudaError_t memcpy_from_symbol(void *dst, const void *symbol, std::size_t symbol_size,
-                               std::size_t count, std::size_t offset, cudaMemcpyKind kind);
+// What cudaMemcpyToSymbol (to_symbol) and cudaMemcpyFromSymbol check before
+// they copy: fault injection, the direction, the range within the symbol and
+// the host pointer. The copy itself is done inline, so that the symbol's
+// address does not escape.
+cudaError_t check_symbol_copy(bool to_symbol, std::size_t symbol_size, const void *host,
+                              std::size_t count, std::size_t offset, cudaMemcpyKind kind);
 }  // namespace cudacpu
 
 template <class T>
-cudaError_t cudaMemcpyToSymbol(const T &symbol, const void *src, std::size_t count,
-                               std::size_t offset = 0,
-                               cudaMemcpyKind kind = cudaMemcpyHostToDevice)
+__attribute__((always_inline)) inline cudaError_t
+cudaMemcpyToSymbol(const T &symbol, const void *src, std::size_t count, std::size_t offset = 0,
+                   cudaMemcpyKind kind = cudaMemcpyHostToDevice)
 {
-    return cudacpu::memcpy_to_symbol(const_cast<T *>(&symbol), sizeof(T), src, count, offset,
-                                     kind);
+    const cudaError_t status = cudacpu::check_symbol_copy(true, sizeof(T), src, count, offset, kind);
+    // (the range test repeats the check's, for the compiler's sake)
+    if (status == cudaSuccess && count > 0 && offset <= sizeof(T) && count <= sizeof(T) - offset)
+        std::memcpy(reinterpret_cast<char *>(const_cast<T *>(&symbol)) + offset, src, count);
+    return status;
 }
 
 template <class T>
-cudaError_t cudaMemcpyFromSymbol(void *dst, const T &symbol, std::size_t count,
-                                 std::size_t offset = 0,
-                                 cudaMemcpyKind kind = cudaMemcpyDeviceToHost)
+__attribute__((always_inline)) inline cudaError_t
+cudaMemcpyFromSymbol(void *dst, const T &symbol, std::size_t count, std::size_t offset = 0,
+                     cudaMemcpyKind kind = cudaMemcpyDeviceToHost)
 {
-    return cudacpu::memcpy_from_symbol(dst, &symbol, sizeof(T), count, offset, kind);
+    const cudaError_t status =
+        cudacpu::check_symbol_copy(false, sizeof(T), dst, count, offset, kind);
+    if (status == cudaSuccess && count > 0 && offset <= sizeof(T) && count <= sizeof(T) - offset)
+        std::memcpy(dst, reinterpret_cast<const char *>(&symbol) + offset, count);
+    return status;
 }
 
 // ---------------------------------------------------------------------------
@@ -187,6 +202,11 @@ void fault_launch();
 // Start of the dynamic shared memory of the running block.
 void *dynamic_shared_memory();
 
+// Sets the number of worker threads for the launches that follow (1 .. 1024;
+// the default is CUDACPU_THREADS, else all cores). For benchmarks that
+// compare worker counts in one process; call it between launches.
+void set_worker_count(int count);
+
 // The parameter types of a kernel, as a tuple.
 template <class Kernel>
 struct KernelParams;
@@ -200,7 +220,11 @@ struct KernelParams<void (*)(Params...)> {
 template <auto Kernel>
 struct StaticKernel {
     using Args = typename KernelParams<decltype(Kernel)>::type;
-    static void run_row(const void *closure, unsigned from, unsigned to)
+    // flatten: the kernel and everything it calls are inlined into the loop
+    // over the threads, so that set-up which does not depend on the thread
+    // (offsets from device constants) can be hoisted out of it.
+    __attribute__((flatten)) static void run_row(const void *closure, unsigned from,
+                                                 unsigned to)
     {
         // A private copy: the compiler then knows that storing threadIdx
         // cannot change an argument, and keeps the arguments in registers.

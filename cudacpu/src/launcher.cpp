@@ -313,9 +313,16 @@ public:
         }
         wake_.notify_all();
         runner.run_blocks(launch);
+        // The others are finishing their last blocks: wait for them by
+        // spinning a while before sleeping, since waking a sleeping thread
+        // costs more than a small launch.
+        for (int spin = 0; spin < 20000; ++spin) {
+            if (active_.load(std::memory_order_acquire) == 0) break;
+            __builtin_ia32_pause();
+        }
         std::unique_lock<std::mutex> lock(mutex_);
         launch_ = nullptr;  // no worker joins from now on
-        done_.wait(lock, [this] { return active_ == 0; });
+        done_.wait(lock, [this] { return active_.load() == 0; });
     }
 
 private:
@@ -353,14 +360,21 @@ private:
     std::condition_variable done_;
     std::atomic<unsigned long long> generation_{0};
     Launch *launch_ = nullptr;
-    int active_ = 0;
+    std::atomic<int> active_{0};  // workers in run_blocks; changed under mutex_
     bool stop_ = false;
 };
 
+// The pool of the current worker count, rebuilt when the count has changed.
 WorkerPool &pool()
 {
-    static WorkerPool instance(worker_count());
-    return instance;
+    static std::unique_ptr<WorkerPool> instance;
+    static int size = 0;
+    if (!instance || size != worker_count()) {
+        instance.reset();
+        size = worker_count();
+        instance = std::make_unique<WorkerPool>(size);
+    }
+    return *instance;
 }
 
 bool valid_configuration(dim3 grid, dim3 block, std::size_t shared_bytes)

@@ -157,9 +157,10 @@ cudaError_t injected_failure(const char *function, cudaError_t error)
     return injector().check(function, error);
 }
 
-int worker_count()
+namespace {
+int &workers()
 {
-    static const int count = [] {
+    static int count = [] {
         if (const char *text = std::getenv("CUDACPU_THREADS")) {
             char *end = nullptr;
             const long n = std::strtol(text, &end, 10);
@@ -171,6 +172,18 @@ int worker_count()
         return cores == 0 ? 1 : static_cast<int>(cores);
     }();
     return count;
+}
+}  // namespace
+
+int worker_count()
+{
+    return workers();
+}
+
+void set_worker_count(int count)
+{
+    if (count < 1 || count > 1024) fatal("%d is not a worker count from 1 to 1024", count);
+    workers() = count;
 }
 
 void fatal(const char *format, ...)
@@ -190,29 +203,19 @@ void fault_launch()
     record(cudaErrorIllegalAddress);
 }
 
-cudaError_t memcpy_to_symbol(void *symbol, std::size_t symbol_size, const void *src,
-                             std::size_t count, std::size_t offset, cudaMemcpyKind kind)
+cudaError_t check_symbol_copy(bool to_symbol, std::size_t symbol_size, const void *host,
+                              std::size_t count, std::size_t offset, cudaMemcpyKind kind)
 {
-    CUDACPU_INJECT("cudaMemcpyToSymbol", cudaErrorInvalidSymbol);
-    if (kind != cudaMemcpyHostToDevice && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault)
+    if (to_symbol) {
+        CUDACPU_INJECT("cudaMemcpyToSymbol", cudaErrorInvalidSymbol);
+    } else {
+        CUDACPU_INJECT("cudaMemcpyFromSymbol", cudaErrorInvalidSymbol);
+    }
+    const cudaMemcpyKind host_side = to_symbol ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
+    if (kind != host_side && kind != cudaMemcpyDeviceToDevice && kind != cudaMemcpyDefault)
         return record(cudaErrorInvalidMemcpyDirection);
-    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && src == nullptr))
+    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && host == nullptr))
         return record(cudaErrorInvalidValue);
-    if (count > 0) std::memcpy(static_cast<char *>(symbol) + offset, src, count);
-    return cudaSuccess;
-}
-
-cudaError_t memcpy_from_symbol(void *dst, const void *symbol, std::size_t symbol_size,
-                               std::size_t count, std::size_t offset, cudaMemcpyKind kind)
-{
-    CUDACPU_INJECT("cudaMemcpyFromSymbol", cudaErrorInvalidSymbol);
-    if (kind != cudaMemcpyDeviceToHost && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault)
-        return record(cudaErrorInvalidMemcpyDirection);
-    if (offset > symbol_size || count > symbol_size - offset || (count > 0 && dst == nullptr))
-        return record(cudaErrorInvalidValue);
-    if (count > 0) std::memcpy(dst, static_cast<const char *>(symbol) + offset, count);
     return cudaSuccess;
 }
 

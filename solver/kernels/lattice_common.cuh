@@ -14,11 +14,22 @@
 // its corners), lower (with its corners). Each test stands on its own, so a
 // node near two opposite edges (a lattice narrower than 2 nw) lands in both.
 
-// Writes value at the home cell b and at each periodic image of it.
+// Whether node (ix, iy) lies within nw of an edge, so that it has periodic
+// images; formed once per node, it spares interior nodes the image tests of
+// every plane.
+__device__ inline bool has_images(int ix, int iy)
+{
+    return ix < nw || ix > nodes_x - nw - 1 || iy < nw || iy > nodes_y - nw - 1;
+}
+
+// Writes value at the home cell b and at each periodic image of it; with
+// may_have_images false (from has_images) the node has none and the image
+// tests are skipped.
 __device__ inline void store_with_images(double *dgf_two, int b, double value, int ix, int iy,
-                                         int period_y)
+                                         int period_y, bool may_have_images)
 {
     dgf_two[b] = value;
+    if (!may_have_images) return;
     if (ix < nw) dgf_two[b + nodes_x] = value;
     if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = value;
     if (iy < nw) {
@@ -34,9 +45,11 @@ __device__ inline void store_with_images(double *dgf_two, int b, double value, i
 }
 
 // Copies the home cell b, already written, to each periodic image, reading
-// the home cell again for every image.
-__device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int iy, int period_y)
+// the home cell again for every image; nothing when may_have_images is false.
+__device__ inline void copy_home_to_images(double *dgf_two, int b, int ix, int iy, int period_y,
+                                           bool may_have_images)
 {
+    if (!may_have_images) return;
     if (ix < nw) dgf_two[b + nodes_x] = dgf_two[b];
     if (ix > nodes_x - nw - 1) dgf_two[b - nodes_x] = dgf_two[b];
     if (iy < nw) {

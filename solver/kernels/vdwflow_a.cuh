@@ -21,6 +21,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         const int ix = static_cast<int>(n % nodes_x);
         const int iy = static_cast<int>(n / nodes_x);
         const int home = home_cell(ix, iy);
+        const bool images = has_images(ix, iy);
 
         pb_pressures_in_slots(dgf_one, o, n);
 
@@ -39,7 +40,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         // Every slot to its home cell, then the home cell to its images.
         for (int v = 0, s = 0, b = home; v < kfeq; ++v, s += nodes, b += lnodes) {
             dgf_two[b] = dgf_one[s + n];
-            copy_home_to_images(dgf_two, b, ix, iy, o.period_y);
+            copy_home_to_images(dgf_two, b, ix, iy, o.period_y, images);
         }
     }
 }

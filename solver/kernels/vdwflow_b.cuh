@@ -20,6 +20,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         const int ix = static_cast<int>(n % nodes_x);
         const int iy = static_cast<int>(n / nodes_x);
         const int home = home_cell(ix, iy);
+        const bool images = has_images(ix, iy);
 
         pb_pressures_in_slots(dgf_one, o, n);
 
@@ -33,7 +34,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
             density += f;
             jx += f * cspeed_x[k];
             jy += f * cspeed_y[k];
-            store_with_images(dgf_two, b, f, ix, iy, o.period_y);
+            store_with_images(dgf_two, b, f, ix, iy, o.period_y, images);
         }
         dgf_one[o.kn + n] = density;
         dgf_one[o.kux + n] = sp_div(jx, density);
@@ -43,7 +44,9 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         for (int v = nvelocities, s = nvelocities * nodes, b = home + nvelocities * lnodes;
              v < kfeq; ++v, s += nodes, b += lnodes) {
             const double value = dgf_one[s + n];
-            store_with_images(dgf_two, b, value, ix, iy, o.period_y);
+            // (tested per plane: skipping the tests here as well costs the
+            // GPU code four registers more)
+            store_with_images(dgf_two, b, value, ix, iy, o.period_y, true);
         }
     }
 }

@@ -46,6 +46,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         const int ix = getTix(pos);
         const int iy = getTiy(pos);
         const int home = getLpos(pos);
+        const bool images = has_images(ix, iy);
 
         // Van der Waals pressure from the density of the previous step:
         // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
@@ -73,7 +74,7 @@ __global__ void periodic_boundary(double *dgf_one, double *dgf_two, double *cspe
         // Every slot, loaded once, to its home cell and images.
         for (int v = 0, s = 0, b = home; v < kfeq; ++v, s += nodes, b += lnodes) {
             const double value = dgf_one[s + n];
-            store_with_images(dgf_two, b, value, ix, iy, o.period_y);
+            store_with_images(dgf_two, b, value, ix, iy, o.period_y, images);
         }
     }
 }

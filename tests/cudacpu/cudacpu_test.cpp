@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -314,6 +317,37 @@ TEST(Device, NamesItselfACpu)
     EXPECT_EQ(cudaGetDeviceProperties(&prop, 1), cudaErrorInvalidDevice);
     EXPECT_STREQ(cudaGetErrorString(cudaErrorMemoryAllocation), "out of memory");
     EXPECT_STREQ(cudaGetErrorString(cudaErrorInvalidConfiguration), "invalid configuration argument");
+}
+
+// The worker count can change between launches: blocks then run on at most
+// that many threads (one worker: the launching thread itself), and the
+// device says how many.
+__global__ void record_worker_kernel(std::size_t *out)
+{
+    if (threadIdx.x == 0) out[blockIdx.x] = std::hash<std::thread::id>{}(std::this_thread::get_id());
+}
+
+TEST(Device, WorkerCountChangesBetweenLaunches)
+{
+    constexpr int kBlocks = 512;
+    DeviceBuffer<std::size_t> out(kBlocks);
+    cudaGetLastError();  // what earlier tests left
+    for (int workers : {1, 3, 2}) {
+        cudacpu::set_worker_count(workers);
+        launch<record_worker_kernel>(dim3(kBlocks), dim3(32), 0, 0, out.get());
+        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+        const std::vector<std::size_t> ran_on = out.download();
+        const std::set<std::size_t> threads(ran_on.begin(), ran_on.end());
+        EXPECT_LE(threads.size(), static_cast<std::size_t>(workers)) << workers << " workers";
+        if (workers == 1) {
+            EXPECT_EQ(*threads.begin(), std::hash<std::thread::id>{}(std::this_thread::get_id()));
+        }
+        cudaDeviceProp prop;
+        ASSERT_EQ(cudaGetDeviceProperties(&prop, 0), cudaSuccess);
+        EXPECT_NE(std::string(prop.name).find(std::to_string(workers) + " worker"),
+                  std::string::npos) << prop.name;
+    }
+    cudacpu::set_worker_count(std::atoi(std::getenv("CUDACPU_THREADS")));  // as main set it
 }
 
 // ---------------------------------------------------------------------------

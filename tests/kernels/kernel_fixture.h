@@ -41,11 +41,7 @@ inline void configure(const Params &p)
     htau = p.tau;
     hkappa = p.kappa;
     hrho_zero = p.rho_zero;
-    lb_input(&hnodes, &hnodes_x, &hnodes_y, &hniter, &hniter_cycle, &hncycles, &hlast_iter,
-             &hlnodes, &hlnodes_x, &hlnodes_y, &hbbspeed, &htcritical, &htfluid, &hchic2,
-             &htwochic2, &htwochi2c4, &hdtimetemp, &hRTzero, &htemperature, &hdelta_time,
-             &hkappa, &hrho_zero, &htau, &hdelta_space, &htwo_delta_space,
-             &hdelta_space_three_three, hnw, hlength, hone, htwo, hthree, hchi);
+    derive_run_configuration();
 }
 
 // Bit pattern of cudaMalloc's poison: every byte 0xFF.
