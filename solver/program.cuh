@@ -6,24 +6,18 @@
 #include "device_mirror.h"
 #include "driver.h"
 #include "launch.h"
-#include "launch_status.h"
 #include "reporters.h"
 
 // The kernels run on the default stream without dynamic shared memory. A
-// refused or failed launch goes to the program's reporter; the last error is
-// cleared first, since the event calls before it are not examined.
+// refused or failed launch goes to the program's reporter.
 void launch_periodic_boundary(dim3 grid, dim3 block)
 {
-    forget_last_error();
-    launch<periodic_boundary>(grid, block, 0, 0, dgf_one, dgf_two, cspeed_x, cspeed_y);
-    CHECK_LAUNCH();
+    LAUNCH_CHECKED(periodic_boundary, grid, block, 0, 0, dgf_one, dgf_two, cspeed_x, cspeed_y);
 }
 
 void launch_lb_time_step(dim3 grid, dim3 block)
 {
-    forget_last_error();
-    launch<lb_time_step>(grid, block, 0, 0, dgf_one, dgf_two, cspeed_x, cspeed_y, cweight);
-    CHECK_LAUNCH();
+    LAUNCH_CHECKED(lb_time_step, grid, block, 0, 0, dgf_one, dgf_two, cspeed_x, cspeed_y, cweight);
 }
 
 int main()

@@ -50,9 +50,14 @@ void report_status(cudaError_t status, int line);
 // program's reporter.
 #define CHECK_STATUS(call) report_status((call), __LINE__)
 
-// Written on the line right below a kernel launch: the launch's status (a
-// refused configuration or a failed launch) goes to the program's reporter
-// with the line of the launch. Only the last error is read, so the device is
-// not synchronised. Clear the last error before the launch (cudaGetLastError)
-// so that what an unexamined call left there is not taken for the launch's.
-#define CHECK_LAUNCH() report_status(cudaGetLastError(), __LINE__ - 1)
+// Launches a kernel (launch<kernel>(args...)) and passes the launch's status,
+// a refused configuration or a failed launch, with the line of this macro to
+// the program's reporter. The last error is cleared first, so that what an
+// unexamined call left there is not taken for the launch's; only the last
+// error is read afterwards, so the device is not synchronised.
+#define LAUNCH_CHECKED(kernel, ...)                        \
+    do {                                                   \
+        cudaGetLastError();                                \
+        launch<kernel>(__VA_ARGS__);                       \
+        report_status(cudaGetLastError(), __LINE__);       \
+    } while (0)
