@@ -6,7 +6,8 @@
 # the final density range and the pictures of the run.
 # Usage: scripts/demo.sh [PARAMETER_FILE]
 set -euo pipefail
-input=$(realpath -e "${1:-$(dirname "$0")/../examples/nw2cuda.input}")
+input=$(realpath -e "${1:-$(dirname "$0")/../examples/nw2cuda.input}" 2>/dev/null) ||
+  { echo "demo: no parameter file ${1:-examples/nw2cuda.input}" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 root=$PWD
 . scripts/common.sh
