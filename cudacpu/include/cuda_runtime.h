@@ -222,9 +222,12 @@ struct StaticKernel {
     using Args = typename KernelParams<decltype(Kernel)>::type;
     // flatten: the kernel and everything it calls are inlined into the loop
     // over the threads, so that set-up which does not depend on the thread
-    // (offsets from device constants) can be hoisted out of it.
-    __attribute__((flatten)) static void run_row(const void *closure, unsigned from,
-                                                 unsigned to)
+    // (offsets from device constants) can be hoisted out of it. No loop
+    // copies for a unit stride: the kernels' loops over planes step by a
+    // plane size, never 1; without the copies vdwflow_b's step runs about
+    // 5 % faster on one core, vdwflow_a's 3 %, vdwflow_c's the same.
+    __attribute__((flatten, optimize("no-version-loops-for-strides"))) static void
+    run_row(const void *closure, unsigned from, unsigned to)
     {
         // A private copy: the compiler then knows that storing threadIdx
         // cannot change an argument, and keeps the arguments in registers.

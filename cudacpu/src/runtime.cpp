@@ -1,7 +1,10 @@
 // The runtime API of cudacpu: errors, fault injection, the device, device
 // memory, symbols and events.
+#include <sys/mman.h>
+
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -360,6 +363,24 @@ cudaError_t cudaDeviceReset()
 // ---------------------------------------------------------------------------
 // Device memory
 
+namespace cudacpu {
+namespace {
+// Asks for 2 MiB pages in the whole 2 MiB pages that [p, p + size) covers
+// (before the first touch), as a GPU maps its memory in large pages: the
+// solver's step, with its 30-odd plane streams each crossing a small page
+// every 512 doubles, runs a few per cent faster. Only the allocation's own
+// range, so the resident size stays what it was; a refusal leaves small pages.
+void prefer_huge_pages(void *p, std::size_t size)
+{
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t from = (start + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t to = (start + size) & ~(kHuge - 1);
+    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+}
+}  // namespace
+}  // namespace cudacpu
+
 cudaError_t cudaMalloc(void **devPtr, std::size_t size)
 {
     CUDACPU_INJECT("cudaMalloc", cudaErrorMemoryAllocation);
@@ -373,6 +394,7 @@ cudaError_t cudaMalloc(void **devPtr, std::size_t size)
     if (rounded < size) return record(cudaErrorMemoryAllocation);
     void *p = std::aligned_alloc(cudacpu::kAlignment, rounded);
     if (p == nullptr) return record(cudaErrorMemoryAllocation);
+    cudacpu::prefer_huge_pages(p, rounded);
     std::memset(p, cudacpu::kPoison, rounded);
     cudacpu::allocations().add(p, size);
     *devPtr = p;
