@@ -1,6 +1,7 @@
 // Snapshot writer.
 #include "snapshot.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -45,14 +46,17 @@ struct file_text {
     FILE *file;
     char *start;  // kChunk characters
     char *end;    // where the next character goes
-    bool written;  // every chunk so far went out whole
+    int error;     // errno of the first write that failed; 0 while all went out
 };
 
 static void write_out(file_text *t)
 {
     const size_t length = static_cast<size_t>(t->end - t->start);
-    if (length != 0 && std::fwrite(t->start, 1, length, t->file) != length)
-        t->written = false;
+    if (length == 0)
+        return;
+    errno = 0;
+    if (std::fwrite(t->start, 1, length, t->file) != length && t->error == 0)
+        t->error = errno != 0 ? errno : EIO;
     t->end = t->start;
 }
 
@@ -69,20 +73,23 @@ static file_text open_text(const char *name, char *buffer)
 {
     FILE *file = std::fopen(name, "w");
     CHK_NULL_FILE(file, name);
-    return file_text{file, buffer, buffer, true};
+    return file_text{file, buffer, buffer, 0};
 }
 
 // Every write of a file has gone through and the file is closed; a short
-// file would otherwise pass for a snapshot.
-static void finish_file(FILE *file, const char *name, bool written)
+// file would otherwise pass for a snapshot. error is the errno of the first
+// write that failed, or 0; the close flushes the stream's own buffer and may
+// fail on its own (a full disk, a file size limit).
+static void finish_file(FILE *file, const char *name, int error)
 {
-    if (std::ferror(file))
-        written = false;
-    if (std::fclose(file) != 0)
-        written = false;
-    if (!written) {
-        std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely\n",
-                     name);
+    if (std::ferror(file) && error == 0)
+        error = EIO;
+    errno = 0;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (error != 0) {
+        std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely: %s\n",
+                     name, std::strerror(error));
         std::exit(1);
     }
 }
@@ -103,7 +110,7 @@ static void fill_grey_text()
 static void finish_text(file_text *t, const char *name)
 {
     write_out(t);
-    finish_file(t->file, name, t->written);
+    finish_file(t->file, name, t->error);
 }
 
 int profile(const char *tag, const double *field, int nodes, int nodes_x, int nodes_y,

@@ -422,7 +422,7 @@ TEST_P(SolverProgram, SnapshotThatCannotBeWrittenEndsTheRunAndKeepsTheEarlierFil
     const Case cases[] = {
         {"a full device", pv0,
          [](const std::string &path) { ASSERT_EQ(symlink("/dev/full", path.c_str()), 0); }, {},
-         unwritten + pv0 + " completely\n", first_two},
+         unwritten + pv0 + " completely: No space left on device\n", first_two},
         {"a directory in the way", bv1,
          [](const std::string &path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }, {},
          "vdwflow: cannot open " + bv1 + ": Is a directory\n",
@@ -435,7 +435,7 @@ TEST_P(SolverProgram, SnapshotThatCannotBeWrittenEndsTheRunAndKeepsTheEarlierFil
              const rlimit limit = {2048, 2048};
              setrlimit(RLIMIT_FSIZE, &limit);
          },
-         unwritten + pv0 + " completely\n", first_two},
+         unwritten + pv0 + " completely: File too large\n", first_two},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -162,7 +162,8 @@ TEST_F(Snapshot, FileThatCannotBeWrittenCompletelyEndsTheRun)
             profile("_T", kSmall.data(), 6, 3, 2, 1, 42, 1.0, 0.0, 2.0, 0.25);
         });
         EXPECT_EQ(r.status, 1) << name;
-        EXPECT_EQ(r.err, "vdwflow: could not write the snapshot file " + name + " completely\n");
+        EXPECT_EQ(r.err, "vdwflow: could not write the snapshot file " + name +
+                             " completely: No space left on device\n");
     }
 }
 
