@@ -17,9 +17,9 @@ RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
 PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
 
-spec = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
-plot_run = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(plot_run)
+loader_entry = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
+plot_run = importlib.util.module_from_spec(loader_entry)
+loader_entry.loader.exec_module(plot_run)
 
 vdwflow = None  # the program, from the command line
 
