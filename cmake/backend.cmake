@@ -16,8 +16,17 @@ if(VDWFLOW_BACKEND STREQUAL "cuda")
     $<$<COMPILE_LANGUAGE:CXX>:${VDWFLOW_WARNINGS} -ffp-contract=off>)
   target_link_libraries(vdwflow_device_flags INTERFACE CUDA::cudart)
 else()
+  # The instruction set of the cpu backend's code: empty for the compiler's
+  # default (portable x86-64, SSE2), or a -march value such as "native" (the
+  # cpu preset: the vector loops of the lean solver then use the machine's
+  # widest vectors). The results are the same bits either way; the bitwise
+  # tests hold that on every preset.
+  set(VDWFLOW_MARCH "" CACHE STRING "-march of the cpu backend (empty: compiler default)")
   add_library(vdwflow_device_flags INTERFACE)
   target_compile_options(vdwflow_device_flags INTERFACE ${VDWFLOW_WARNINGS} -ffp-contract=off)
+  if(VDWFLOW_MARCH)
+    target_compile_options(vdwflow_device_flags INTERFACE -march=${VDWFLOW_MARCH})
+  endif()
   target_link_libraries(vdwflow_device_flags INTERFACE cudacpu)
 endif()
 target_include_directories(vdwflow_device_flags INTERFACE ${PROJECT_SOURCE_DIR}/common)

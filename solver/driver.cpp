@@ -13,47 +13,15 @@
 #include "run_checks.h"
 #include "run_config.h"
 #include "snapshot.h"
+#include "startup.h"
 
 int hicycle;
 int hiter;
 
-// Elapsed time between two recorded events; 0 when the runtime gives none.
-static float elapsed_ms(cudaEvent_t start, cudaEvent_t stop)
-{
-    float ms = 0.0f;
-    cudaEventElapsedTime(&ms, start, stop);
-    return ms;
-}
-
-static void snapshot(const char *tag)
-{
-    profile(tag, hgf, hnodes, hnodes_x, hnodes_y, hkn, hniter, 1.0, 0.0, 2.0, hdelta_space);
-    check_snapshot_total(hntot, hniter);
-}
-
 int run_solver()
 {
-    const time_t now = time(nullptr);
-    struct tm start = {};
-    if (const struct tm *local = localtime(&now))
-        start = *local;
-    int device = 0;
-    const int pid = static_cast<int>(getpid());
-    cudaDeviceProp prop;
-
-    CHECK_STATUS(cudaGetDevice(&device));
-    CHECK_STATUS(cudaGetDeviceProperties(&prop, device));
-    std::printf("\nGPU Device %d: \"%s\" with compute capability %d.%d\n\n", device, prop.name,
-                prop.major, prop.minor);
-    std::printf(hpad_start_time ? "Start date = %d/%d/%d  Start time = %2d:%2d:%2d\n\n"
-                                : "Start date = %d/%d/%d  Start time = %d:%d:%d\n\n",
-                start.tm_mday, start.tm_mon + 1, start.tm_year + 1900, start.tm_hour,
-                start.tm_min, start.tm_sec);
-    std::printf("Process %d \n\n\n", pid);
-
-    readInputParameters("nw2cuda.input");
-    derive_run_configuration();
-    check_run_configuration();
+    print_run_header(hpad_start_time);
+    read_run_configuration("nw2cuda.input");
 
     // One thread per node, in blocks of 512.
     const dim3 grid((hnodes + 511) / 512, 1, 1);
@@ -67,21 +35,11 @@ int run_solver()
 
     host_allocation();
     device_allocation();
-
-    init_base_vectors(hbweight, hcweight, hbspeed, hcspeed_x, hcspeed_y, &hcfl, hbbspeed, 0.0,
-                      hdelta_time, hdelta_space);
-    init_arrays(hgf, hfeq, hcspeed_x, hcspeed_y, hcweight, hnodes, hnodes_x, hnodes_y,
-                hnvelocities, hkn, 0.0, 1.0, hrho_zero, hchic2, htwochic2, htwochi2c4);
+    init_lattice();
 
     hniter = hlast_iter;
-
-    const int tag_length = run_tag_length(hnodes_x, hnodes_y, hdelta_space, hdelta_time, htau,
-                                          hrho_zero, hRTzero, htfluid, hkappa);
-    char *tag = static_cast<char *>(std::calloc(static_cast<size_t>(tag_length) + 1, 1));
-    CHK_NULL_RETURN(tag);
-    build_names(tag, hnodes_x, hnodes_y, hdelta_space, hdelta_time, htau, hrho_zero, hRTzero,
-                htfluid, hkappa);
-    snapshot(tag);
+    char *tag = make_run_tag();
+    write_snapshot(tag);
 
     copy_constants_to_device();
     copy_to_device();
@@ -108,7 +66,7 @@ int run_solver()
             hniter++;
         }
         copy_to_host();  // blocking: waits for the cycle's last step
-        snapshot(tag);
+        write_snapshot(tag);
     }
 
     if (htime_whole_run) {

@@ -10,7 +10,8 @@
 #include "reporters.h"
 #include "run_config.h"
 
-static const char parameter_file[] = "nw2cuda.input";
+// The parameter file the configuration came from, named in every message.
+static const char *parameter_file = "nw2cuda.input";
 
 [[noreturn]] static void reject()
 {
@@ -27,7 +28,7 @@ static void check_extent(const char *key, int value)
 }
 
 // Element counts are formed in 32-bit int by the storage and the kernels.
-static void check_count(const char *what, std::int64_t count)
+void check_element_count(const char *what, std::int64_t count)
 {
     if (count > INT_MAX) {
         std::fprintf(stderr,
@@ -47,8 +48,9 @@ static void check_positive(const char *key, double value)
     }
 }
 
-void check_run_configuration()
+void check_run_configuration(const char *path)
 {
+    parameter_file = path;
     check_extent("hnodes_x", hnodes_x);
     check_extent("hnodes_y", hnodes_y);
 
@@ -56,8 +58,8 @@ void check_run_configuration()
     const std::int64_t nodes = static_cast<std::int64_t>(hnodes_x) * hnodes_y;
     const std::int64_t lnodes = (static_cast<std::int64_t>(hnodes_x) + 2 * hnw) *
                                 (static_cast<std::int64_t>(hnodes_y) + 2 * hnw);
-    check_count("node field array", static_cast<std::int64_t>(hkfeq) * nodes);
-    check_count("halo lattice", static_cast<std::int64_t>(hnvar) * lnodes);
+    check_element_count("node field array", static_cast<std::int64_t>(hkfeq) * nodes);
+    check_element_count("halo lattice", static_cast<std::int64_t>(hnvar) * lnodes);
 
     // The step counter runs from hlast_iter to the last snapshot's label.
     const std::int64_t cycles = hncycles > 0 ? hncycles : 0;

@@ -2,13 +2,19 @@
 // the solver can hold, and a lattice whose total density is no longer finite.
 #pragma once
 
+#include <cstdint>
+
 // After lb_input, before anything is allocated: a lattice narrower or
 // shorter than the halo width, element counts of 2^31 or more, a last
 // snapshot label beyond int, or a temperature scale, temperature, relaxation
 // time or mean density that is not a positive finite number each end the
 // process with one line on standard error naming the key and its value,
-// status 1.
-void check_run_configuration();
+// status 1. `path` is the parameter file, as the messages name it.
+void check_run_configuration(const char *path = "nw2cuda.input");
+
+// A storage of `count` values that 32-bit indices cannot address ends the
+// process in the same way (the lattice size named).
+void check_element_count(const char *what, std::int64_t count);
 
 // After a snapshot: a total density that is not finite means the run has
 // blown up; one line on standard error, status 1.

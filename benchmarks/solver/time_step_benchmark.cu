@@ -10,11 +10,26 @@
 // The kernels run with 1 and 2 workers. After the Google Benchmark table the
 // program prints a summary per lattice size: MLUPS, the ratio to the serial
 // step, 2 workers over 1, and the fraction of the roofline. Built once per
-// kernel variant: KERNEL_HEADER names the variant's kernel header.
+// kernel variant: KERNEL_HEADER names the variant's kernel header. Built with
+// LEAN_STEP, the program also times the lean solver's fused step (vdwflow)
+// and compares it with the variant's step as well (its roofline with the
+// lean step's own byte count).
 //
 //   build/cpu/bin/time_step_benchmark_b [--benchmark_repetitions=3]
+//   build/cpu/bin/lean_step_benchmark [--benchmark_repetitions=3]
 #include "device_constants.cuh"
 #include KERNEL_HEADER
+#ifdef LEAN_STEP
+#include "kernels/vdwflow_lean.cuh"
+#include "device_mirror.h"
+#include "lean_state.cuh"
+#include "startup.h"
+
+void report_status(cudaError_t status, int line)
+{
+    CUDAHandleError(status, "lean_step_benchmark", line);
+}
+#endif
 
 #include <benchmark/benchmark.h>
 
@@ -39,7 +54,8 @@ constexpr std::size_t kCopyBytes = std::size_t{512} << 20;
 
 // What a run measured, as counters the summary reads back from the reported
 // runs: kind 0 the serial step, 1 and 2 the kernels with that many workers,
-// -1 the copy.
+// 3 and 4 the lean step with 1 and 2 workers, -1 the copy.
+constexpr int kLeanKind = 2;  // added to the worker count
 void record_mlups(benchmark::State &state, int kind, int side, int nodes, double seconds)
 {
     state.counters["MLUPS"] =
@@ -70,6 +86,27 @@ void kernel_step(benchmark::State &state)
     cudaDeviceSynchronize();
     record_mlups(state, workers, side, lat.nodes, seconds);
 }
+
+#ifdef LEAN_STEP
+// The lean solver's step on its own state, started from the solver's initial
+// lattice as vdwflow starts.
+void lean_step(benchmark::State &state)
+{
+    const int side = static_cast<int>(state.range(0));
+    const int workers = static_cast<int>(state.range(1));
+    cudacpu::set_worker_count(workers);
+    kt::configure({side, side});
+    host_allocation();
+    lean_allocation();
+    init_lattice();
+    lean_upload();
+    const double seconds = time_steps(state, [] { lean_steps(1); });
+    cudaDeviceSynchronize();
+    lean_free();
+    host_free();
+    record_mlups(state, kLeanKind + workers, side, hnodes, seconds);
+}
+#endif
 
 // The serial step on host arrays, configured and initialised like the
 // kernels' lattice (without its device buffers, which would double the
@@ -143,16 +180,36 @@ public:
         std::printf("\n%s, one time step (best run of each): roofline %.1f GB/s (best copy), "
                     "%d bytes per node -> %.1f MLUPS at the roofline\n",
                     VARIANT_NAME, best_copy_ / 1e9, kStepBytesPerNode, roof_mlups);
-        std::printf("%-20s %6s %8s %9s %11s %9s\n", "", "side", "MLUPS", "x serial",
-                    "x 1 worker", "roofline");
+#ifdef LEAN_STEP
+        std::printf("lean step: %d bytes per node -> %.1f MLUPS at the roofline; "
+                    "x %s: against its step with 2 workers\n",
+                    kLeanStepBytesPerNode, best_copy_ / kLeanStepBytesPerNode / 1e6,
+                    VARIANT_NAME);
+#endif
+        std::printf("%-20s %6s %8s %9s %11s %9s", "", "side", "MLUPS", "x serial", "x 1 worker",
+                    "roofline");
+#ifdef LEAN_STEP
+        std::printf(" %12s", "x " VARIANT_NAME);
+#endif
+        std::printf("\n");
         static const char *const names[] = {"serial, 1 core", "kernels, 1 worker",
-                                            "kernels, 2 workers"};
+                                            "kernels, 2 workers", "lean, 1 worker",
+                                            "lean, 2 workers"};
         for (const auto &[kind, by_side] : best_)
-            for (const auto &[side, mlups] : by_side)
+            for (const auto &[side, mlups] : by_side) {
+                const bool lean = kind > kLeanKind;
+                const int one_worker = lean ? kLeanKind + 1 : 1;
+                const double bytes = lean ? kLeanStepBytesPerNode : kStepBytesPerNode;
                 // (the serial step has no worker count to compare with)
-                std::printf("%-20s %6d %8.2f %9.2f %11.2f %9.2f\n", names[kind], side, mlups,
-                            mlups / lookup(0, side), kind == 0 ? NAN : mlups / lookup(1, side),
-                            mlups / roof_mlups);
+                std::printf("%-20s %6d %8.2f %9.2f %11.2f %9.2f", names[kind], side, mlups,
+                            mlups / lookup(0, side),
+                            kind == 0 ? NAN : mlups / lookup(one_worker, side),
+                            mlups * bytes * 1e6 / best_copy_);
+#ifdef LEAN_STEP
+                std::printf(" %12.2f", mlups / lookup(2, side));
+#endif
+                std::printf("\n");
+            }
     }
 
 private:
@@ -177,6 +234,12 @@ BENCHMARK(serial_step)->Name("serial/time_step")->ArgName("side")
 BENCHMARK(kernel_step)->Name(VARIANT_NAME "/time_step")->ArgNames({"side", "workers"})
     ->ArgsProduct({{kSides[0], kSides[1], kSides[2]}, {kWorkers[0], kWorkers[1]}})
     ->UseRealTime()->Unit(benchmark::kMillisecond);
+
+#ifdef LEAN_STEP
+BENCHMARK(lean_step)->Name("vdwflow/time_step")->ArgNames({"side", "workers"})
+    ->ArgsProduct({{kSides[0], kSides[1], kSides[2]}, {kWorkers[0], kWorkers[1]}})
+    ->UseRealTime()->Unit(benchmark::kMillisecond);
+#endif
 
 int main(int argc, char **argv)
 {

@@ -175,9 +175,12 @@ namespace cudacpu {
 // A kernel bound to its arguments: run_row(closure, from, to) executes the
 // threads threadIdx.x = from .. to - 1 of the current row of the block
 // (threadIdx.y and .z and the block built-ins are set by the caller).
+// A kernel in the SIMD form (simd) runs the threads of a row as one loop
+// and must not reach a barrier.
 struct KernelThunk {
     void (*run_row)(const void *closure, unsigned from, unsigned to);
     const void *closure;
+    bool simd = false;
 };
 
 // Checks the configuration like the real runtime, then runs every block.
@@ -244,6 +247,51 @@ struct StaticKernel {
             threadIdx.x = x;
             std::apply(Kernel, args);
         }
+    }
+};
+
+// The SIMD form of a barrier-free kernel (SIMD_KERNEL of the shared launch
+// header): a function whose leading parameters are this tag and the four
+// built-ins, which shadow the thread-local ones in its body. The threads of
+// a row then run as one loop with the built-ins as locals of that loop, which
+// the compiler can vectorise: no thread-local stores, no call per thread.
+struct SimdForm {};
+
+template <class Kernel>
+struct SimdParams;
+template <class... Params>
+struct SimdParams<void (*)(SimdForm, uint3, uint3, dim3, dim3, Params...)> {
+    using type = std::tuple<Params...>;
+};
+
+template <class Kernel>
+inline constexpr bool is_simd_kernel = false;
+template <class... Params>
+inline constexpr bool is_simd_kernel<void (*)(SimdForm, uint3, uint3, dim3, dim3, Params...)> =
+    true;
+
+template <auto Kernel>
+struct SimdKernel {
+    using Args = typename SimdParams<decltype(Kernel)>::type;
+    static void run_row(const void *closure, unsigned from, unsigned to)
+    {
+        const Args args = *static_cast<const Args *>(closure);
+        const uint3 block = blockIdx;
+        const dim3 block_dim = blockDim;
+        const dim3 grid_dim = gridDim;
+        const unsigned y = threadIdx.y;
+        const unsigned z = threadIdx.z;
+        std::apply(
+            [&](const auto &...arg) {
+                // (a signed counter: a kernel that takes int(threadIdx.x)
+                // then indexes memory at unit strides the compiler can see)
+                const int first = static_cast<int>(from);
+                const int end = static_cast<int>(to);
+                _Pragma("omp simd") for (int x = first; x < end; ++x) Kernel(
+                    SimdForm{}, uint3{static_cast<unsigned>(x), y, z}, block, block_dim,
+                    grid_dim, arg...);
+            },
+            args);
     }
 };
 

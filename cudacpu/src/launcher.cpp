@@ -78,7 +78,8 @@ enum class Phase {
     Idle,       // no block running on this worker
     FirstThread,  // thread 0 runs on its fiber; a barrier switches to fibers
     PlainLoop,  // thread 0 returned without a barrier: the rest run as a loop
-    Fibers      // every thread on its own fiber, in rounds between barriers
+    Fibers,     // every thread on its own fiber, in rounds between barriers
+    SimdRows    // a kernel in the SIMD form: each row of threads is one loop
 };
 
 struct Fiber {
@@ -144,6 +145,11 @@ public:
                   "(0,0,0) of the block returned without reaching any barrier: the threads "
                   "of a block disagree about barriers",
                   threadIdx.x, threadIdx.y, threadIdx.z, blockIdx.x, blockIdx.y, blockIdx.z);
+        case Phase::SimdRows:
+            fatal("a thread of block (%u,%u,%u) reached __syncthreads in a kernel launched "
+                  "in the SIMD form, whose threads run as one loop: such a kernel must be "
+                  "barrier-free (define it with __global__ instead)",
+                  blockIdx.x, blockIdx.y, blockIdx.z);
         case Phase::Idle:
             fatal("__syncthreads called outside a kernel");
         }
@@ -157,6 +163,18 @@ private:
         if (!dynamic_shared_.empty())
             std::memset(dynamic_shared_.data(), 0xFF, dynamic_shared_.size());
         const dim3 b = blockDim;
+        const KernelThunk &k = launch_->thunk;
+        if (k.simd) {
+            phase_ = Phase::SimdRows;
+            for (unsigned z = 0; z < b.z; ++z)
+                for (unsigned y = 0; y < b.y; ++y) {
+                    threadIdx.y = y;
+                    threadIdx.z = z;
+                    k.run_row(k.closure, 0, b.x);
+                }
+            phase_ = Phase::Idle;
+            return;
+        }
         const unsigned threads = b.x * b.y * b.z;
         if (fibers_.size() < threads) fibers_.resize(threads);
 
@@ -164,7 +182,6 @@ private:
         start_fiber(0, uint3{0, 0, 0});
         if (fibers_[0].returned) {
             phase_ = Phase::PlainLoop;
-            const KernelThunk &k = launch_->thunk;
             for (unsigned z = 0; z < b.z; ++z)
                 for (unsigned y = 0; y < b.y; ++y) {
                     threadIdx.y = y;

@@ -125,38 +125,47 @@ __device__ inline void pb_pressures_in_slots(double *dgf_one, const pb_offsets &
 // (8 D_1 - D_2) / 2h is the gradient and (D_2 - 2 D_1) / (h^3/3) the gradient
 // of the Laplacian, both exact for polynomials up to degree four.
 
+// `row` is the width of a padded row (lnodes_x in the halo lattice).
+
 __device__ inline double axis_x(const double *q, int l, int d)
 {
     return waxis * (q[l + d] - q[l - d]);
 }
 
-__device__ inline double diag_x(const double *q, int l, int d)
+__device__ inline double diag_x(const double *q, int l, int d, int row)
 {
-    const int dy = d * lnodes_x;
+    const int dy = d * row;
     return wdiag * (q[l + d + dy] + q[l + d - dy] - q[l - d + dy] - q[l - d - dy]);
 }
 
-__device__ inline double axis_y(const double *q, int l, int d)
+__device__ inline double axis_y(const double *q, int l, int d, int row)
 {
-    const int dy = d * lnodes_x;
+    const int dy = d * row;
     return waxis * (q[l + dy] - q[l - dy]);
 }
 
-__device__ inline double diag_y(const double *q, int l, int d)
+__device__ inline double diag_y(const double *q, int l, int d, int row)
 {
-    const int dy = d * lnodes_x;
+    const int dy = d * row;
     return wdiag * (q[l + d + dy] + q[l - d + dy] - q[l - d - dy] - q[l + d - dy]);
 }
 
-__device__ inline double diff_x(const double *q, int l, int d)
+__device__ inline double diff_x(const double *q, int l, int d, int row)
 {
-    return axis_x(q, l, d) + diag_x(q, l, d);
+    return axis_x(q, l, d) + diag_x(q, l, d, row);
 }
 
-__device__ inline double diff_y(const double *q, int l, int d)
+__device__ inline double diff_y(const double *q, int l, int d, int row)
 {
-    return axis_y(q, l, d) + diag_y(q, l, d);
+    return axis_y(q, l, d, row) + diag_y(q, l, d, row);
 }
+
+// The same on the halo lattice.
+__device__ inline double diag_x(const double *q, int l, int d) { return diag_x(q, l, d, lnodes_x); }
+__device__ inline double axis_y(const double *q, int l, int d) { return axis_y(q, l, d, lnodes_x); }
+__device__ inline double diag_y(const double *q, int l, int d) { return diag_y(q, l, d, lnodes_x); }
+__device__ inline double diff_x(const double *q, int l, int d) { return diff_x(q, l, d, lnodes_x); }
+__device__ inline double diff_y(const double *q, int l, int d) { return diff_y(q, l, d, lnodes_x); }
 
 // ---------------------------------------------------------------------------
 // Offsets of lb_time_step, formed once per thread before the node loop:

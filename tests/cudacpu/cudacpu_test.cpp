@@ -140,7 +140,10 @@ struct Seen {
     unsigned t[3], b[3], bd[3], gd[3];
 };
 
-__global__ void builtins_kernel(Seen *out)
+// What a thread sees; in the SIMD form the built-ins are the kernel's
+// parameters, passed here by name like the thread-local ones.
+__device__ inline void record_builtins(Seen *out, uint3 threadIdx, uint3 blockIdx, dim3 blockDim,
+                                       dim3 gridDim)
 {
     const unsigned block = (blockIdx.z * gridDim.y + blockIdx.y) * gridDim.x + blockIdx.x;
     const unsigned thread = (threadIdx.z * blockDim.y + threadIdx.y) * blockDim.x + threadIdx.x;
@@ -151,6 +154,35 @@ __global__ void builtins_kernel(Seen *out)
              {gridDim.x, gridDim.y, gridDim.z}};
 }
 
+__global__ void builtins_kernel(Seen *out)
+{
+    record_builtins(out, threadIdx, blockIdx, blockDim, gridDim);
+}
+
+SIMD_KERNEL(simd_builtins_kernel, Seen *out)
+{
+    record_builtins(out, threadIdx, blockIdx, blockDim, gridDim);
+}
+
+// Every thread of a launch sees its own indices, in a plain kernel and in the
+// SIMD form.
+void expect_every_index_once(const dim3 g, const dim3 b, const std::vector<Seen> &seen)
+{
+    unsigned i = 0;
+    for (unsigned bz = 0; bz < g.z; ++bz)
+        for (unsigned by = 0; by < g.y; ++by)
+            for (unsigned bx = 0; bx < g.x; ++bx)
+                for (unsigned tz = 0; tz < b.z; ++tz)
+                    for (unsigned ty = 0; ty < b.y; ++ty)
+                        for (unsigned tx = 0; tx < b.x; ++tx, ++i) {
+                            const unsigned expect[12] = {tx,  ty,  tz,  bx,  by,  bz,
+                                                         b.x, b.y, b.z, g.x, g.y, g.z};
+                            ASSERT_EQ(0, std::memcmp(&seen[i], expect, sizeof expect))
+                                << "grid " << g.x << "x" << g.y << "x" << g.z << ", element "
+                                << i;
+                        }
+}
+
 TEST(Builtins, OneTwoAndThreeDimensionalLaunchesSeeEveryIndexOnce)
 {
     const dim3 shapes[][2] = {{dim3(7), dim3(33)},
@@ -159,23 +191,11 @@ TEST(Builtins, OneTwoAndThreeDimensionalLaunchesSeeEveryIndexOnce)
     for (const auto &shape : shapes) {
         const dim3 g = shape[0], b = shape[1];
         const unsigned count = g.x * g.y * g.z * b.x * b.y * b.z;
-        DeviceBuffer<Seen> out(count);
-        launch<builtins_kernel>(g, b, 0, 0, out.get());
-        const auto seen = out.download();
-        unsigned i = 0;
-        for (unsigned bz = 0; bz < g.z; ++bz)
-            for (unsigned by = 0; by < g.y; ++by)
-                for (unsigned bx = 0; bx < g.x; ++bx)
-                    for (unsigned tz = 0; tz < b.z; ++tz)
-                        for (unsigned ty = 0; ty < b.y; ++ty)
-                            for (unsigned tx = 0; tx < b.x; ++tx, ++i) {
-                                const Seen &s = seen[i];
-                                const unsigned expect[12] = {tx,  ty,  tz,  bx,  by,  bz,
-                                                             b.x, b.y, b.z, g.x, g.y, g.z};
-                                ASSERT_EQ(0, std::memcmp(&s, expect, sizeof expect))
-                                    << "grid " << g.x << "x" << g.y << "x" << g.z
-                                    << ", element " << i;
-                            }
+        DeviceBuffer<Seen> plain(count), simd(count);
+        launch<builtins_kernel>(g, b, 0, 0, plain.get());
+        launch<simd_builtins_kernel>(g, b, 0, 0, simd.get());
+        expect_every_index_once(g, b, plain.download());
+        expect_every_index_once(g, b, simd.download());
     }
 }
 
@@ -365,9 +385,18 @@ __global__ void last_thread_skips_barrier_kernel()
     __syncthreads();
 }
 
+SIMD_KERNEL(simd_kernel_with_barrier, int *flag)
+{
+    flag[threadIdx.x] = 1;
+    __syncthreads();
+}
+
 TEST(BarrierDeathTest, ThreadsThatNeverReachTheBarrierAbortTheLaunch)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    DeviceBuffer<int> flags(32);
+    EXPECT_DEATH(launch<simd_kernel_with_barrier>(dim3(1), dim3(32), 0, 0, flags.get()),
+                 "reached __syncthreads in a kernel launched in the SIMD form");
     EXPECT_DEATH(launch<first_thread_skips_barrier_kernel>(dim3(1), dim3(64), 0, 0),
                  "reached __syncthreads, but thread \\(0,0,0\\) of the block returned");
     EXPECT_DEATH(launch<last_thread_skips_barrier_kernel>(dim3(2), dim3(64), 0, 0),

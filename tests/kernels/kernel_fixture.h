@@ -187,6 +187,25 @@ public:
     std::vector<double> bweight, bspeed, weight, speed_x, speed_y;
 };
 
+// A field whose every plane varies from node to node, with distributions of
+// one velocity within a factor 1.5 of each other, a moving fluid, nonzero
+// force slots and a density slot that differs from the sum of the
+// distributions (it stands for the previous step's density).
+inline std::vector<double> varied_field(const Lattice &lat)
+{
+    std::vector<double> gf(lat.field_size, 0.0);
+    for (int n = 0; n < lat.nodes; ++n) {
+        for (int i = 0; i < hnvelocities; ++i) {
+            const double phase = std::sin(0.7 * n + 1.3 * i);  // in [-1, 1]
+            gf[lat.slot(i, n)] = lat.weight[i] * (1.25 + 0.2 * phase);
+        }
+        gf[lat.slot(hkn, n)] = 0.9 + 0.001 * n;
+        gf[lat.slot(hkforcex, n)] = 3.0 + n;
+        gf[lat.slot(hkforcey, n)] = -4.0 - n;
+    }
+    return gf;
+}
+
 // Sum of all distributions, accumulated in long double so that the
 // summation's own rounding stays far below what the tests bound.
 inline long double total_density(const std::vector<double> &gf, int nodes)

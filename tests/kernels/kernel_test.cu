@@ -17,27 +17,9 @@
 
 using kt::Lattice;
 using kt::Params;
+using kt::varied_field;
 
 namespace {
-
-// A field whose every plane varies from node to node, with distributions of
-// one velocity within a factor 1.5 of each other, a moving fluid, nonzero
-// force slots and a density slot that differs from the sum of the
-// distributions (it stands for the previous step's density).
-std::vector<double> varied_field(const Lattice &lat)
-{
-    std::vector<double> gf(lat.field_size, 0.0);
-    for (int n = 0; n < lat.nodes; ++n) {
-        for (int i = 0; i < hnvelocities; ++i) {
-            const double phase = std::sin(0.7 * n + 1.3 * i);  // in [-1, 1]
-            gf[lat.slot(i, n)] = lat.weight[i] * (1.25 + 0.2 * phase);
-        }
-        gf[lat.slot(hkn, n)] = 0.9 + 0.001 * n;
-        gf[lat.slot(hkforcex, n)] = 3.0 + n;
-        gf[lat.slot(hkforcey, n)] = -4.0 - n;
-    }
-    return gf;
-}
 
 // Cells of one plane of the halo lattice that hold value, as indices within
 // the plane.

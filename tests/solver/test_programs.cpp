@@ -228,9 +228,9 @@ struct ExaminedFault {
 };
 
 const ExaminedFault kExaminedFaults[] = {
-    {"cudaGetDevice:1", "driver.cpp", "cudaGetDevice(&device)",
+    {"cudaGetDevice:1", "startup.cpp", "cudaGetDevice(&device)",
      "no CUDA-capable device is detected", 100, 0},
-    {"cudaGetDeviceProperties:1", "driver.cpp", "cudaGetDeviceProperties(&prop",
+    {"cudaGetDeviceProperties:1", "startup.cpp", "cudaGetDeviceProperties(&prop",
      "no CUDA-capable device is detected", 100, 0},
     {"cudaMalloc:1", "device_mirror.cpp", "cudaMalloc(&dgf_one", "out of memory", 2, 0},
     {"cudaMalloc:2", "device_mirror.cpp", "cudaMalloc(&dgf_two", "out of memory", 2, 0},
@@ -461,7 +461,7 @@ TEST(CudaBackendWithoutGpu, DeviceQueryFailsThroughTheReporter)
 {
     if (nvidia_gpu_present())
         GTEST_SKIP() << "a GPU is present";
-    const std::string line = std::to_string(line_of("driver.cpp", "cudaGetDevice(&device)"));
+    const std::string line = std::to_string(line_of("startup.cpp", "cudaGetDevice(&device)"));
     int found = 0;
     for (const Program &program : kPrograms) {
         const std::string binary = cuda_program(program.name);

@@ -124,7 +124,8 @@ ProcessResult capture(const std::function<void()> &child)
 }
 
 std::function<void()> exec_program(const std::string &binary, const std::string &dir,
-                                   const Environment &env, const ChildSetup &setup)
+                                   const Environment &env, const ChildSetup &setup,
+                                   const Arguments &args)
 {
     return [=] {
         if (chdir(dir.c_str()) != 0)
@@ -134,7 +135,11 @@ std::function<void()> exec_program(const std::string &binary, const std::string 
             setenv(name.c_str(), value.c_str(), 1);
         if (setup)
             setup();
-        execl(binary.c_str(), binary.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv{const_cast<char *>(binary.c_str())};
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
         _exit(127);
     };
 }
@@ -142,14 +147,16 @@ std::function<void()> exec_program(const std::string &binary, const std::string 
 }  // namespace
 
 ProcessResult run_program(const std::string &binary, const std::string &dir,
-                          const Environment &env, const ChildSetup &setup)
+                          const Environment &env, const ChildSetup &setup,
+                          const Arguments &args)
 {
-    return capture(exec_program(binary, dir, env, setup));
+    return capture(exec_program(binary, dir, env, setup, args));
 }
 
 StartedProgram::StartedProgram(const std::string &binary, const std::string &dir,
-                               const Environment &env, const ChildSetup &setup)
-    : pid_(spawn(capture_, exec_program(binary, dir, env, setup)))
+                               const Environment &env, const ChildSetup &setup,
+                               const Arguments &args)
+    : pid_(spawn(capture_, exec_program(binary, dir, env, setup, args)))
 {
 }
 

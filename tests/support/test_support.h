@@ -55,17 +55,21 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 // signal dispositions: both outlive the exec).
 using ChildSetup = std::function<void()>;
 
-// Runs a program without arguments in `dir`, with the extra environment
-// variables (CUDACPU_FAIL is removed unless given).
+using Arguments = std::vector<std::string>;
+
+// Runs a program in `dir` with the given arguments (none by default) and the
+// extra environment variables (CUDACPU_FAIL is removed unless given).
 ProcessResult run_program(const std::string &binary, const std::string &dir,
-                          const Environment &env = {}, const ChildSetup &setup = {});
+                          const Environment &env = {}, const ChildSetup &setup = {},
+                          const Arguments &args = {});
 
 // A program started as run_program starts it, watched while it runs; its
 // standard output grows in the file stdout_path().
 class StartedProgram {
 public:
     StartedProgram(const std::string &binary, const std::string &dir,
-                   const Environment &env = {}, const ChildSetup &setup = {});
+                   const Environment &env = {}, const ChildSetup &setup = {},
+                   const Arguments &args = {});
     ~StartedProgram();  // a program not waited for is killed and reaped
     StartedProgram(const StartedProgram &) = delete;
     StartedProgram &operator=(const StartedProgram &) = delete;

@@ -1,0 +1,190 @@
+// Kernels of vdwflow, the lean solver: one fused pass per time step over a
+// state that keeps only what one step hands to the next, and the refresh of
+// its periodic images. The arithmetic is that of periodic_boundary followed
+// by lb_time_step, operation for operation, so the results are the same bits.
+// Include after device_constants.cuh, in the program's one translation unit.
+//
+// State: two buffers of kLeanPlanes planes, the old and the new level of a
+// step. Each plane is a lattice padded by nw cells of periodic images on
+// every side (as the halo lattice) and, beyond that, by the cells that the
+// launch geometry covers past the last column and row:
+//   planes 0 .. 8   the distributions f_i
+//   plane  kLeanN   the density n, the sum of the buffer's distributions
+//   plane  kLeanDp  the pressure difference pid - pwaals, from the density
+//                   of the step before (the order of periodic_boundary,
+//                   which forms the pressures before it sums the new density)
+// After a step from buffer A into buffer B, the density plane of A holds the
+// density that the other programs show in a snapshot (their slot kn, summed
+// before the step's collision).
+#pragma once
+
+#include "../device_constants.cuh"
+#include "lattice_common.cuh"
+#include "launch.h"
+#include "sp_div.cuh"
+
+constexpr int kLeanPlanes = 11;
+constexpr int kLeanN = 9;
+constexpr int kLeanDp = 10;
+
+// Launch geometry of the fused step: one thread per node, in blocks that
+// cover the lattice (lean_state.cuh chooses them). The threads past the last
+// column or row compute cells of the padding, which nothing reads as a node:
+// the kernel then needs no bounds test and runs as straight-line code (vector
+// loops on the cpu backend, no divergence on a GPU).
+
+__constant__ int lean_row;    // cells per padded row
+__constant__ int lean_plane;  // cells per plane
+__constant__ double lean_cx[9];  // the velocity set, as cspeed_x, cspeed_y, cweight
+__constant__ double lean_cy[9];
+__constant__ double lean_w[9];
+
+// Cell (lx, ly) of a padded plane, lx and ly counted from the padded corner.
+__device__ inline int lean_cell(int lx, int ly)
+{
+    return lx + ly * lean_row;
+}
+
+// Van der Waals pressure from the density rho of the step before,
+// p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
+__device__ inline double lean_pressure_difference(double rho)
+{
+    const double pid = rho * tfluid;
+    const double pwaals = sp_div(pid * three, three - rho) - ((tcritical * awaals) * rho) * rho;
+    return pid - pwaals;
+}
+
+// One time step of every node: from the old level `in` to the new level
+// `out` (both interiors; the images of `out` are refreshed afterwards).
+SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
+{
+    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int row = lean_row;
+    const int plane = lean_plane;
+    const int l = lean_cell(ix + nw, iy + nw);
+    const double *rho_in = in + kLeanN * plane;
+    const double *dp_in = in + kLeanDp * plane;
+
+    // The old level at the node: distributions, and the velocity from their
+    // moments (the momentum summed as periodic_boundary sums it; the density
+    // stored with them is the same sum).
+    double f[9];
+    double jx = zero;
+    double jy = zero;
+    UNROLL_FULLY for (int i = 0; i < 9; ++i)
+    {
+        f[i] = in[i * plane + l];
+        jx += f[i] * lean_cx[i];
+        jy += f[i] * lean_cy[i];
+    }
+    const double rho = rho_in[l];
+    const double ux = sp_div(jx, rho);
+    const double uy = sp_div(jy, rho);
+
+    // Force per unit mass: fourth-order pressure gradient over the density
+    // and the surface-tension term kappa grad(laplacian(rho)).
+    const double gx = eight * diff_x(dp_in, l, 1, row) - diff_x(dp_in, l, 2, row);
+    const double gy = eight * diff_y(dp_in, l, 1, row) - diff_y(dp_in, l, 2, row);
+    const double tx = diff_x(rho_in, l, 2, row) - two * diff_x(rho_in, l, 1, row);
+    const double ty = diff_y(rho_in, l, 2, row) - two * diff_y(rho_in, l, 1, row);
+    const double ax = lb_force(sp_div(gx, two_delta_space), tx, rho);
+    const double ay = lb_force(sp_div(gy, two_delta_space), ty, rho);
+
+    // Second-order equilibria; the base term 1 - u^2 / (2 cs^2) first.
+    double feq[9];
+    const double base = one - sp_div(ux * ux + uy * uy, twochic2);
+    UNROLL_FULLY for (int i = 1; i < 9; ++i)
+    {
+        const double cu = lean_cx[i] * ux + lean_cy[i] * uy;
+        feq[i] = lean_w[i] * (rho * (sp_div(cu * cu, twochi2c4) + (sp_div(cu, chic2) + base)));
+    }
+    feq[0] = base * (lean_w[0] * rho);
+
+    // Upwind cell of velocity i: the home cell minus e_i, in the velocity
+    // order rest, +x, +y, -x, -y, (+,+), (-,+), (-,-), (+,-).
+    const int upwind[9] = {0, -1, -row, 1, row, -row - 1, -row + 1, row + 1, row - 1};
+
+    // Propagation (a pull from the old level; the rest distribution stays),
+    // then BGK relaxation and forcing at the node; the new density is summed
+    // from the new distributions in the order of the moment loop.
+    const double rate = sp_div(delta_time, tau);
+    double n = zero;
+    UNROLL_FULLY for (int i = 0; i < 9; ++i)
+    {
+        const double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - in[i * plane + l + upwind[i]]);
+        const double g =
+            moved - (rate * (f[i] - feq[i]) -
+                     (ax * (lean_cx[i] - ux) + ay * (lean_cy[i] - uy)) * (feq[i] * dtimetemp));
+        out[i * plane + l] = g;
+        n += g;
+    }
+    out[kLeanN * plane + l] = n;
+    out[kLeanDp * plane + l] = lean_pressure_difference(rho);
+}
+
+// Periodic images of the kLeanPlanes planes of `buffer`: every cell of the
+// border nw wide takes the value of the node at its position modulo the
+// lattice (so lattices narrower than 2 nw wrap more than once). One thread per
+// border cell, the top and bottom bands first, then the left and right ones.
+__global__ void lean_images(double *buffer)
+{
+    const int width = nodes_x + 2 * nw;
+    const int bands = 2 * nw * width;
+    const int cells = bands + 2 * nw * nodes_y;
+    const int stride = gridDim.x * blockDim.x;
+    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < cells; t += stride) {
+        int lx, ly;
+        if (t < bands) {
+            const int band_row = t / width;  // 0 .. 2 nw - 1
+            lx = t % width;
+            ly = band_row < nw ? band_row : nodes_y + band_row;
+        } else {
+            const int u = t - bands;
+            const int band_column = u % (2 * nw);
+            lx = band_column < nw ? band_column : nodes_x + band_column;
+            ly = nw + u / (2 * nw);
+        }
+        const int sx = ((lx - nw) % nodes_x + nodes_x) % nodes_x;
+        const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
+        const int to = lean_cell(lx, ly);
+        const int from = lean_cell(sx + nw, sy + nw);
+        for (int p = 0; p < kLeanPlanes; ++p)
+            buffer[p * lean_plane + to] = buffer[p * lean_plane + from];
+    }
+}
+
+// The first level from a node field array's slots: the distributions as
+// they stand in `state`, their sum as its density, and the pressure
+// difference from `density_before` (the density the field array holds,
+// which periodic_boundary would use), which is also stored as the density
+// plane of `before`, for a snapshot taken before any step.
+SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before)
+{
+    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int l = lean_cell(ix + nw, iy + nw);
+    const int plane = lean_plane;
+    double n = zero;
+    UNROLL_FULLY for (int i = 0; i < 9; ++i) n += state[i * plane + l];
+    state[kLeanN * plane + l] = n;
+    state[kLeanDp * plane + l] = lean_pressure_difference(before[kLeanN * plane + l]);
+}
+
+// Copies between a plane of nodes_x x nodes_y values (x fastest, as a slot of
+// the node field array) and the interior of a padded plane.
+__global__ void lean_unpack(const double *nodes_plane, double *padded)
+{
+    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    if (ix < nodes_x && iy < nodes_y)
+        padded[lean_cell(ix + nw, iy + nw)] = nodes_plane[iy * nodes_x + ix];
+}
+
+__global__ void lean_pack(const double *padded, double *nodes_plane)
+{
+    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    if (ix < nodes_x && iy < nodes_y)
+        nodes_plane[iy * nodes_x + ix] = padded[lean_cell(ix + nw, iy + nw)];
+}

@@ -1,0 +1,30 @@
+// Device state of the lean solver vdwflow: two levels of the fused step's
+// planes and one plane of nodes for the transfers. Defined beside the kernels
+// (lean_state.cuh, in the program's translation unit); failed runtime calls
+// go to the program's reporter.
+#pragma once
+
+#include <cuda_runtime.h>
+
+extern double *dlean[2];    // the two levels, kLeanPlanes padded planes each
+extern double *dlean_nodes; // hnodes values: one slot of the node field array
+extern int hlean_current;   // index of the level that the next step reads
+
+// Sizes of the padded planes for the run configuration, then the device
+// buffers; a lattice whose planes 32-bit indices cannot address ends the run
+// as the start-up check does.
+int lean_allocation();
+// The device constants, then the first level from the host node field array
+// hgf: its distributions and, for the pressures of the first step and a
+// snapshot before any step, its density slot.
+int lean_upload();
+// `count` time steps, launched without waiting for them.
+void lean_steps(int count);
+// The density that a snapshot shows (the one summed before the last step's
+// collision) into slot hkn of hgf; waits for the steps launched before.
+int lean_density_to_host();
+// What the next step starts from, in the slots of hgf that lean_upload reads:
+// the distributions, and the density that a snapshot shows (from which the
+// next step forms its pressures). lean_upload of these gives the same steps.
+int lean_state_to_host();
+int lean_free();
