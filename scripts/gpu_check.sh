@@ -2,7 +2,7 @@
 # The check for a machine with an NVIDIA GPU, in two steps:
 #
 #   scripts/gpu_check.sh prepare   here, on any machine with the cpu backend's
-#       tools: builds vdwflow_a, _b and _c on the cpu backend, runs them on two
+#       tools: builds vdwflow_a, _b, _c and vdwflow on the cpu backend, runs them on two
 #       short inputs (a square and a non-square lattice) and keeps the inputs,
 #       every snapshot file (gzipped) and the console totals in
 #       gpu-check/reference/; the folder is ignored by git and travels with the
@@ -11,12 +11,13 @@
 #   scripts/gpu_check.sh run       on the GPU machine: builds the cuda backend
 #       only (nvcc and CMake; no Boost, GoogleTest or network) for the GPU at
 #       hand, then, bounded to 6 minutes in all: runs the five benchmarks; runs
-#       the three solver programs on the reference inputs and compares their
+#       the four solver programs on the reference inputs and compares their
 #       files byte for byte and their totals with the cpu backend's; runs
-#       compute-sanitizer (memcheck on all eight programs, racecheck and
-#       synccheck on orderbench_a, orderbench_b and prodbench_b); times the
-#       solver's step at 1024^2, 2048^2 and 4096^2 (build/cuda/bin/step_timer_X)
-#       and one run of vdwflow_a at 4096^2 without steps. Writes the table
+#       compute-sanitizer (memcheck on all nine programs, racecheck on vdwflow,
+#       racecheck and synccheck on orderbench_a, orderbench_b and prodbench_b);
+#       times the solver's step at 1024^2, 2048^2 and 4096^2
+#       (build/cuda/bin/step_timer_X, X = a, b, c and lean: vdwflow's fused
+#       step) and one run of vdwflow_a at 4096^2 without steps. Writes the table
 #       gpu-check/report.txt; exits 0 when every check passed.
 #       Without a GPU it builds the cuda backend and stops with status 2.
 #
@@ -36,7 +37,7 @@ bin_dir=$root/build/cuda/bin
 dry_run=0
 snapshot_n=4096
 ref_dir=$check_dir/reference
-programs_solver=(vdwflow_a vdwflow_b vdwflow_c)
+programs_solver=(vdwflow_a vdwflow_b vdwflow_c vdwflow)
 programs_bench=(prodbench_a prodbench_b prodbench_c orderbench_a orderbench_b)
 
 # The reference runs: name, nodes x, nodes y, steps per cycle, cycles.
@@ -201,6 +202,7 @@ sanitize() {
   local jobs=()
   for p in "${programs_solver[@]}" "${programs_bench[@]}"; do jobs+=("memcheck $p"); done
   for p in orderbench_a orderbench_b prodbench_b; do jobs+=("racecheck $p" "synccheck $p"); done
+  jobs+=("racecheck vdwflow")
   local t
   t=$(bound 150)
   for j in "${jobs[@]}"; do
@@ -224,16 +226,19 @@ sanitize() {
   done
 }
 
-# Step timing: one line per variant and size from step_timer_X.
+# Step timing: one line per variant and size from step_timer_X; the lean
+# step (vdwflow) with its own byte count, and its speed over vdwflow_b's.
 time_steps() {
   say ""
   say "== time step on the GPU (200 steps each, snapshots excluded)"
-  printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' variant nodes ms/step MLUPS GB/s \
+  printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' program nodes ms/step MLUPS GB/s \
     copy_GB/s roofline target | tee -a "$report"
-  for v in a b c; do
-    local bin=$root/build/cuda/bin/step_timer_$v
+  local -A mlups_b=()
+  for v in a b c lean; do
+    local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v
+    [ "$v" != lean ] || program=vdwflow
     if [ ! -x "$bin" ]; then
-      say "step_timer_$v missing: vdwflow_$v not timed"
+      say "step_timer_$v missing: $program not timed"
       continue
     fi
     if ((dry_run)); then
@@ -247,17 +252,21 @@ time_steps() {
       local line
       line=$(grep '^step_timer ' <<<"$out" | tail -n 1)
       if [ "$rc" -ne 0 ] || [ -z "$line" ]; then
-        say "vdwflow_$v ${n}x$n: step_timer_$v $(exit_text "$rc"): $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+        say "$program ${n}x$n: step_timer_$v $(exit_text "$rc"): $(tail -n 2 <<<"$out" | tr '\n' ' ')"
         status=1
         continue
       fi
       field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
       local roof target=""
       roof=$(field roofline)
-      if [ "$n" -eq 4096 ] && [ "$v" != a ]; then
+      [ "$v" != b ] || mlups_b[$n]=$(field MLUPS)
+      if [ "$n" -eq 4096 ] && [ "$v" != a ] && [ "$v" != lean ]; then
         target=$(awk -v r="$roof" 'BEGIN {print (r >= 0.70 ? ">= 0.70: met" : ">= 0.70: NOT met")}')
       fi
-      printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "vdwflow_$v" "${n}x$n" \
+      if [ "$v" = lean ] && [ -n "${mlups_b[$n]:-}" ]; then
+        target=$(awk -v l="$(field MLUPS)" -v b="${mlups_b[$n]}" 'BEGIN {printf "%.2f x vdwflow_b", l / b}')
+      fi
+      printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "$program" "${n}x$n" \
         "$(field ms_per_step)" "$(field MLUPS)" "$(field GBps)" "$(field copy_GBps)" "$roof" \
         "$target" | tee -a "$report"
     done

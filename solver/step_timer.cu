@@ -9,10 +9,19 @@
 // (on one line), where GBps counts the bytes a step must move per node and
 // roofline is GBps over copy_GBps, the copy's bytes counted twice (read and
 // write). Built once per variant: KERNEL_HEADER names the kernel header,
-// VARIANT_LETTER the variant. Any failed runtime call ends it with a message
-// on standard error and status 1; bad arguments with status 2.
+// VARIANT_LETTER the variant; with LEAN_STEP (variant=lean) it times the lean
+// solver's fused step and its image refresh instead, with the lean step's
+// byte count. Any failed runtime call ends it with a message on standard
+// error and status 1; bad arguments with status 2.
 #include "device_constants.cuh"
+#ifdef LEAN_STEP
+#include "kernels/vdwflow_lean.cuh"
+#include "device_mirror.h"
+#include "lean_state.cuh"
+#include "startup.h"
+#else
 #include KERNEL_HEADER
+#endif
 
 #include <cuda_runtime.h>
 
@@ -56,12 +65,14 @@ int positive_argument(const char *text)
     return static_cast<int>(value);
 }
 
+#ifndef LEAN_STEP
 double *device_doubles(std::size_t count, const char *what)
 {
     double *p = nullptr;
     check(cudaMalloc(&p, count * sizeof(double)), what);
     return p;
 }
+#endif
 
 // Milliseconds between two events recorded around `work`.
 template <class Work>
@@ -77,6 +88,20 @@ float timed(cudaEvent_t start, cudaEvent_t stop, Work &&work)
 }
 
 }  // namespace
+
+#ifdef LEAN_STEP
+// The lean state's runtime calls report here.
+void report_status(cudaError_t status, int line)
+{
+    if (status == cudaSuccess) return;
+    std::fprintf(stderr, "step_timer: runtime call at lean_state.cuh line %d failed: %s (%d)\n",
+                 line, cudaGetErrorString(status), static_cast<int>(status));
+    std::exit(1);
+}
+constexpr int kBytesPerNode = kLeanStepBytesPerNode;
+#else
+constexpr int kBytesPerNode = kStepBytesPerNode;
+#endif
 
 int main(int argc, char **argv)
 {
@@ -95,6 +120,15 @@ int main(int argc, char **argv)
     derive_run_configuration();
     check_run_configuration();
 
+#ifdef LEAN_STEP
+    host_allocation();
+    lean_allocation();
+    init_lattice();
+    lean_upload();
+    auto run_steps = [](int count) { lean_steps(count); };
+    const std::size_t lattice_bytes =
+        2 * static_cast<std::size_t>(kLeanPlanes) * hlean_plane * sizeof(double);
+#else
     const std::size_t field = static_cast<std::size_t>(hkfeq) * hnodes;
     const std::size_t halo = static_cast<std::size_t>(hnvar) * hlnodes;
     std::vector<double> gf(field, 0.0), feq(hnvelocities), bweight(hnbasevelocities),
@@ -128,6 +162,8 @@ int main(int argc, char **argv)
             launch<lb_time_step>(grid, block, 0, 0, one, two, cx, cy, cw);
         }
     };
+    const std::size_t lattice_bytes = (field + halo) * sizeof(double);
+#endif
 
     cudaEvent_t start, stop;
     check(cudaEventCreate(&start), "cudaEventCreate");
@@ -140,10 +176,11 @@ int main(int argc, char **argv)
     check(cudaGetLastError(), "kernel launch");
 
     // A copy as large as the lattice's buffers, from 64 MiB to 1 GiB.
-    const std::size_t lattice_bytes = (field + halo) * sizeof(double);
     const std::size_t copy_bytes =
         std::clamp<std::size_t>(lattice_bytes, std::size_t{64} << 20, std::size_t{1} << 30);
+#ifndef LEAN_STEP
     check(cudaFree(two), "cudaFree");  // room for the copy's buffers
+#endif
     void *from = nullptr, *to = nullptr;
     check(cudaMalloc(&from, copy_bytes), "cudaMalloc (copy source)");
     check(cudaMalloc(&to, copy_bytes), "cudaMalloc (copy target)");
@@ -157,17 +194,23 @@ int main(int argc, char **argv)
 
     const double ms_per_step = static_cast<double>(step_ms) / steps;
     const double mlups = hnodes / (ms_per_step * 1e3);
-    const double gbps = mlups * 1e6 * kStepBytesPerNode / 1e9;
+    const double gbps = mlups * 1e6 * kBytesPerNode / 1e9;
     const double copy_gbps = 2.0 * static_cast<double>(copy_bytes) * kCopies / (copy_ms * 1e-3) / 1e9;
     std::printf("step_timer variant=%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
                 "bytes_per_node=%d GBps=%.1f copy_GBps=%.1f roofline=%.2f\n",
                 VARIANT_LETTER, hnodes_x, hnodes_y, steps, ms_per_step, mlups,
-                kStepBytesPerNode, gbps, copy_gbps, gbps / copy_gbps);
+                kBytesPerNode, gbps, copy_gbps, gbps / copy_gbps);
 
     check(cudaEventDestroy(start), "cudaEventDestroy");
     check(cudaEventDestroy(stop), "cudaEventDestroy");
+#ifdef LEAN_STEP
+    lean_free();
+    host_free();
+    for (void *p : {from, to})
+#else
     for (void *p : {static_cast<void *>(one), static_cast<void *>(cx), static_cast<void *>(cy),
                     static_cast<void *>(cw), from, to})
+#endif
         check(cudaFree(p), "cudaFree");
     return 0;
 }
