@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds the solver (the cuda backend where a GPU and nvcc are,
-# else the cpu backend), and runs vdwflow_a on examples/nw2cuda.input (or the
-# parameter file given) in a fresh folder under run/. The program's console
-# goes into the folder's console.txt; the terminal shows its progress, then
-# the final density range and the pictures of the run.
+# else the cpu backend), and runs vdwflow, the lean solver, on
+# examples/nw2cuda.input (or the parameter file given) in a fresh folder under
+# run/. The program's console goes into the folder's console.txt; the terminal
+# shows its progress, then the final density range, the bulk densities beside
+# the equal-area values, and the pictures of the run.
 # Usage: scripts/demo.sh [PARAMETER_FILE]
 set -euo pipefail
 input=$(realpath -e "${1:-$(dirname "$0")/../examples/nw2cuda.input}" 2>/dev/null) ||
@@ -21,23 +22,23 @@ else
   preset=cpu
   cmake --preset cpu >/dev/null
 fi
-cmake --build --preset "$preset" -j "$(nproc)" --target vdwflow_a
+cmake --build --preset "$preset" -j "$(nproc)" --target vdwflow
 
 dir="run/$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$dir"
 cp "$input" "$dir/nw2cuda.input"
-echo "== running build/$preset/bin/vdwflow_a in $dir (its console: $dir/console.txt)"
+echo "== running build/$preset/bin/vdwflow in $dir (its console: $dir/console.txt)"
 # Line-buffered standard output keeps the console's lines in the order a
 # terminal would show them.
 linebuf=()
 command -v stdbuf >/dev/null && linebuf=(stdbuf -oL)
 set +e
-(cd "$dir" && exec "${linebuf[@]}" "$root/build/$preset/bin/vdwflow_a") 2>&1 |
+(cd "$dir" && exec "${linebuf[@]}" "$root/build/$preset/bin/vdwflow") 2>&1 |
   scripts/run_progress.py "$dir/console.txt" "$dir/nw2cuda.input"
 status=("${PIPESTATUS[@]}")
 set -e
 if [ "${status[0]}" -ne 0 ]; then
-  echo "== vdwflow_a failed, exit status ${status[0]}; the end of $dir/console.txt:"
+  echo "== vdwflow failed, exit status ${status[0]}; the end of $dir/console.txt:"
   tail -n 12 "$dir/console.txt" | grep -v '^$' || true
   if compgen -G "$dir/PV*.vtk" >/dev/null; then
     echo "== pictures of the snapshots it wrote: scripts/plot_run.py $dir"

@@ -179,6 +179,23 @@ def mark_coexistence(ax, t):
         ax.axhline(density, color="0.35", ls="--", lw=0.9, label=label)
 
 
+def bulk_densities(rho, t):
+    """Vapour and liquid bulk densities of a separated lattice at t = T / Tc
+    below 1, next to the equal-area values: the medians of the nodes on
+    either side of the middle of the two equal-area densities (the interfaces,
+    a few nodes wide, barely move a median). None where there is no such pair,
+    or a side holds under a tenth of the nodes (not separated)."""
+    if t is None or not 0.05 < t < 1:
+        return None
+    vapour, liquid = coexistence(t)
+    values = rho[np.isfinite(rho)]
+    lighter = values[values < 0.5 * (vapour + liquid)]
+    denser = values[values >= 0.5 * (vapour + liquid)]
+    if min(lighter.size, denser.size) < 0.1 * max(values.size, 1):
+        return None
+    return float(np.median(lighter)), float(np.median(denser)), vapour, liquid
+
+
 def describe(tag):
     """The run's parameters, in words, from its file-name tag."""
     m = TAG.match(tag)
@@ -390,6 +407,14 @@ def plot_run(folder):
         summary += f", {last.size - finite.size} of {last.size} nodes not a finite number"
     summary += (f" ({count} snapshot{'s' if count > 1 else ''}, "
                 f"{last.shape[1]} x {last.shape[0]} nodes)")
+    bulk = bulk_densities(last, run["t"])
+    if bulk:
+        n_v, n_l, vapour, liquid = bulk
+        summary += (f"\nbulk densities vapour {n_v:.4f}, liquid {n_l:.4f}; equal-area values "
+                    f"at T/Tc = {run['t']:g}: {vapour:.4f}, {liquid:.4f} "
+                    f"({100 * (n_v / vapour - 1):+.1f} %, {100 * (n_l / liquid - 1):+.1f} %)")
+    elif run["t"] is not None and 0.05 < run["t"] < 1:
+        summary += "\nnot separated into vapour and liquid (yet)"
     return paths, summary
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Progress of a solver run, read from its console.
 
-Usage: vdwflow_a 2>&1 | scripts/run_progress.py CONSOLE_FILE INPUT_FILE
+Usage: SOLVER_PROGRAM 2>&1 | scripts/run_progress.py CONSOLE_FILE INPUT_FILE
 
 Copies everything the program prints, byte for byte, into CONSOLE_FILE and
 shows instead the steps done of the total, the speed in MLUPS (million node
