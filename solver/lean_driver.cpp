@@ -1,11 +1,19 @@
 // The lean solver's driver: the start-up of the other solver programs (same
 // parameter file, checks, initial lattice, snapshots and reporters), then
-// cycles of fused steps without a wait per step, timed per cycle.
+// cycles of fused steps without a wait per step, timed per cycle; a
+// checkpoint after every snapshot, the resumption from it, and a clean stop
+// on SIGTERM and SIGINT.
 #include "lean_driver.h"
 
+#include <signal.h>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "checkpoint.h"
 
 #include "device_mirror.h"
 #include "startup.h"
@@ -17,18 +25,27 @@ static const char usage[] =
     "Runs the van der Waals lattice Boltzmann solver on the parameters of\n"
     "PARAMETER_FILE (default: nw2cuda.input in the working directory) and writes\n"
     "its snapshots (BP*, BV*, PV*.vtk) into the working directory: the same files\n"
-    "as vdwflow_b, from a fused time step.\n"
+    "as vdwflow_b, from a fused time step. After the initial snapshot and every\n"
+    "cycle's snapshot it replaces the checkpoint " CHECKPOINT_FILE ", from which\n"
+    "a stopped run continues exactly.\n"
     "\n"
+    "  -r, --resume  continue from " CHECKPOINT_FILE " up to the last step that\n"
+    "                PARAMETER_FILE sets (raise -hncycles there to run on)\n"
     "  -q, --quiet   print only the snapshot lines (iter=... ntot=...) and errors\n"
     "  -h, --help    show this help and exit\n"
     "\n"
-    "Exit status: 0 after a complete run; 1 when the parameter file, the run\n"
-    "configuration, the device or a snapshot file fails, or the run becomes\n"
-    "unstable; 2 on a wrong command line.\n";
+    "SIGTERM or SIGINT (Ctrl-C) ends the run after the step in progress, with a\n"
+    "checkpoint at that step.\n"
+    "\n"
+    "Exit status: 0 after a complete run (or a resumed one with nothing left to\n"
+    "do); 1 when the parameter file, the run configuration, the checkpoint, the\n"
+    "device or a file fails, or the run becomes unstable; 2 on a wrong command\n"
+    "line; 128 + the signal's number when stopped by SIGTERM (143) or SIGINT (130).\n";
 
 struct lean_options {
     const char *parameter_file = "nw2cuda.input";
     bool quiet = false;
+    bool resume = false;
 };
 
 [[noreturn]] static void usage_error(const char *format, const char *arg)
@@ -54,6 +71,8 @@ static lean_options parse_options(int argc, char **argv)
                 std::exit(0);
             } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
                 o.quiet = true;
+            } else if (std::strcmp(arg, "-r") == 0 || std::strcmp(arg, "--resume") == 0) {
+                o.resume = true;
             } else {
                 usage_error("unknown option '%s'", arg);
             }
@@ -67,42 +86,117 @@ static lean_options parse_options(int argc, char **argv)
     return o;
 }
 
+// The stop signal received (SIGTERM or SIGINT), 0 while none. The handler only
+// records it: the run looks at it between steps, so a second signal while a
+// checkpoint is written changes nothing.
+static volatile std::sig_atomic_t stop_signal = 0;
+
+static void record_stop(int signal_number)
+{
+    if (stop_signal == 0)
+        stop_signal = signal_number;
+}
+
+static void catch_stop_signals()
+{
+    struct sigaction action = {};
+    action.sa_handler = record_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;  // file writes go on
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// The state of step hniter into the checkpoint: the distributions and the
+// density a snapshot shows, slots 0 .. hkn of the host node field array.
+static void checkpoint()
+{
+    static_assert(kCheckpointPlanes == 10, "the distributions and the density");
+    lean_state_to_host();
+    write_checkpoint(hgf, hniter);
+}
+
+// After a stop signal: the checkpoint of the step reached, a line saying so,
+// and the conventional status.
+[[noreturn]] static void stop_run(bool checkpoint_current)
+{
+    if (checkpoint_current)
+        checkpoint();
+    std::fflush(stdout);
+    const int signal_number = stop_signal;
+    std::fprintf(stderr,
+                 "vdwflow: stopped by %s after step %d; the state of that step is in %s; "
+                 "to continue, run 'vdwflow --resume' in this folder\n",
+                 signal_number == SIGINT ? "SIGINT" : "SIGTERM", hniter, CHECKPOINT_FILE);
+    std::exit(128 + signal_number);
+}
+
 int run_lean(int argc, char **argv)
 {
     const lean_options options = parse_options(argc, argv);
+    catch_stop_signals();
 
     if (!options.quiet)
         print_run_header(0);
     read_run_configuration(options.parameter_file);
+    // Snapshot labels hlast_iter + c * hniter_cycle, c = 1 .. hncycles.
+    const int last_step = hlast_iter + std::max(hncycles, 0) * std::max(hniter_cycle, 0);
 
     host_allocation();
+    int resumed_from = 0;
+    if (options.resume) {
+        if (read_checkpoint(options.parameter_file, hgf, &resumed_from, last_step) ==
+            checkpoint_verdict::finished) {
+            host_free();
+            return 0;
+        }
+    }
     lean_allocation();
-    init_lattice();
-
-    hniter = hlast_iter;
-    char *tag = make_run_tag();
-    write_snapshot(tag);
-
+    char *tag = nullptr;
+    if (options.resume) {
+        init_velocity_set();
+        hniter = resumed_from;
+        tag = make_run_tag();
+    } else {
+        init_lattice();
+        hniter = hlast_iter;
+        tag = make_run_tag();
+        write_snapshot(tag);
+    }
     lean_upload();
+    if (!options.resume)
+        checkpoint();
 
     cudaEvent_t cycle_start = nullptr, cycle_stop = nullptr;
     cudaEventCreate(&cycle_start);
     cudaEventCreate(&cycle_stop);
     for (int cycle = 1; cycle <= hncycles; cycle++) {
+        // A resumed run goes on to the next label after its checkpoint, so
+        // that its snapshots are those of a run that never stopped.
+        const int label = hlast_iter + cycle * hniter_cycle;
+        if (options.resume && label <= resumed_from)
+            continue;
+        const int steps = label - hniter;
         cudaEventRecord(cycle_start, 0);
-        lean_steps(hniter_cycle);
+        for (int s = 0; s < steps; s++) {
+            if (stop_signal != 0)
+                stop_run(true);
+            lean_steps(1);
+            hniter++;
+        }
         cudaEventRecord(cycle_stop, 0);
         cudaEventSynchronize(cycle_stop);
         const double seconds = elapsed_ms(cycle_start, cycle_stop) / 1000.0;
-        hniter += hniter_cycle;
         if (!options.quiet) {
-            const double updates = static_cast<double>(hnodes) * hniter_cycle;
-            std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS\n", cycle,
-                        hncycles, hniter_cycle, seconds,
-                        seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
+            const double updates = static_cast<double>(hnodes) * steps;
+            std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS\n", cycle, hncycles,
+                        steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
         }
         lean_density_to_host();
         write_snapshot(tag);
+        checkpoint();
+        if (stop_signal != 0)
+            stop_run(false);
     }
     cudaEventDestroy(cycle_start);
     cudaEventDestroy(cycle_stop);

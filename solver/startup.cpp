@@ -55,10 +55,15 @@ void read_run_configuration(const char *path)
     check_run_configuration(path);
 }
 
-void init_lattice()
+void init_velocity_set()
 {
     init_base_vectors(hbweight, hcweight, hbspeed, hcspeed_x, hcspeed_y, &hcfl, hbbspeed, 0.0,
                       hdelta_time, hdelta_space);
+}
+
+void init_lattice()
+{
+    init_velocity_set();
     init_arrays(hgf, hfeq, hcspeed_x, hcspeed_y, hcweight, hnodes, hnodes_x, hnodes_y,
                 hnvelocities, hkn, 0.0, 1.0, hrho_zero, hchic2, htwochic2, htwochi2c4);
 }

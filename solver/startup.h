@@ -9,6 +9,8 @@
 void print_run_header(int pad_start_time);
 // Loads the parameter file, derives the run configuration and checks it.
 void read_run_configuration(const char *path);
+// The velocity set (and the Courant number), in the host arrays.
+void init_velocity_set();
 // The velocity set and the initial node field array, in the host arrays.
 void init_lattice();
 // The run tag, built into a buffer of its size (freed by the caller).
