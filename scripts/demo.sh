@@ -37,6 +37,11 @@ set +e
   scripts/run_progress.py "$dir/console.txt" "$dir/nw2cuda.input"
 status=("${PIPESTATUS[@]}")
 set -e
+if [ "${status[0]}" -eq 130 ] || [ "${status[0]}" -eq 143 ]; then
+  echo "== vdwflow stopped, with a checkpoint in $dir; to continue:"
+  echo "   (cd $dir && $root/build/$preset/bin/vdwflow --resume)"
+  exit "${status[0]}"
+fi
 if [ "${status[0]}" -ne 0 ]; then
   echo "== vdwflow failed, exit status ${status[0]}; the end of $dir/console.txt:"
   tail -n 12 "$dir/console.txt" | grep -v '^$' || true

@@ -12,6 +12,7 @@ The lattice size and the number of steps come from the run's parameter file.
 import collections
 import os
 import re
+import signal
 import sys
 import time
 
@@ -130,6 +131,9 @@ def main(argv):
         print(__doc__.split("\n\n")[1], file=sys.stderr)
         return 2
     console_path, input_path = argv[1:]
+    # Ctrl-C reaches the solver too; vdwflow then writes a checkpoint and its
+    # last lines, which are kept: the display goes on until the program ends.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     try:
         progress = Progress(*run_parameters(input_path), sys.stdout)
         with open(console_path, "wb") as console:

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The run scripts on real and hand-made runs.
 
-Usage: run_scripts_test.py PATH_TO_VDWFLOW_A
+Usage: run_scripts_test.py PATH_TO_VDWFLOW_A PATH_TO_VDWFLOW
 """
 import importlib.util
 import os
@@ -13,6 +13,7 @@ import unittest
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 PLOT_RUN = os.path.join(SCRIPTS, "plot_run.py")
+READ_CHECKPOINT = os.path.join(SCRIPTS, "read_checkpoint.py")
 RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
 PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
@@ -21,7 +22,12 @@ loader_entry = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
 plot_run = importlib.util.module_from_spec(loader_entry)
 loader_entry.loader.exec_module(plot_run)
 
-vdwflow = None  # the program, from the command line
+loader_entry = importlib.util.spec_from_file_location("read_checkpoint", READ_CHECKPOINT)
+read_checkpoint = importlib.util.module_from_spec(loader_entry)
+loader_entry.loader.exec_module(read_checkpoint)
+
+vdwflow = None  # the programs, from the command line
+lean = None
 
 
 def run(command, cwd=None, stdin=None):
@@ -159,8 +165,46 @@ class RunProgress(unittest.TestCase):
                     self.assertEqual(f.read(), text)
 
 
+class ReadCheckpoint(unittest.TestCase):
+    def test_the_state_of_a_run_and_every_damage_to_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "nw2cuda.input"), "w") as f:
+                f.write("-hnodes_x 12 -hnodes_y 6 -hniter_cycle 5 -hncycles 2 "
+                        "-hlast_iter 0 -hRTzero 1.0 -htemperature 0.9 -hdelta_time 0.0001 "
+                        "-hkappa 0.0001 -hrho_zero 1.0 -htau 0.001\n")
+            program = run([lean, "-q"], cwd=folder)
+            self.assertEqual(program.returncode, 0, program.stderr)
+            path = os.path.join(folder, "vdwflow.checkpoint")
+            state = read_checkpoint.load(path)
+            self.assertEqual((state["step"], state["nodes_x"], state["nodes_y"]), (10, 12, 6))
+            self.assertEqual(state["f"].shape, (9, 6, 12))
+            self.assertEqual(state["temperature"], 0.9)
+            # The density is the last snapshot's, as the VTK file has it
+            # (five digits), and the total its console line prints.
+            _, snapshots = plot_run.find_snapshots(folder)
+            shown = plot_run.read_vtk(snapshots[-1][1])
+            self.assertLess(abs(state["density"] / shown - 1).max(), 1e-4)
+            total = float(program.stdout.split(b"ntot=")[-1])
+            self.assertAlmostEqual(state["density"].sum() / total, 1.0, places=12)
+            self.assertIn(b"step 10, 12 x 6 nodes", run([READ_CHECKPOINT, path]).stdout)
+
+            with open(path, "rb") as f:
+                good = f.read()
+            for damaged, expected in ((good[:-1], "bytes"), (b"X" + good[1:], "magic"),
+                                      (good[:500] + b"\x7f" + good[501:], "checksum")):
+                with self.subTest(expected):
+                    with open(path, "wb") as f:
+                        f.write(damaged)
+                    with self.assertRaisesRegex(read_checkpoint.CheckpointError, expected):
+                        read_checkpoint.load(path)
+                    result = run([READ_CHECKPOINT, path])
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn(expected, result.stderr.decode())
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
+    if len(sys.argv) < 3:
         sys.exit(__doc__)
     vdwflow = os.path.abspath(sys.argv.pop(1))
+    lean = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

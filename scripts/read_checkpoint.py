@@ -1,0 +1,90 @@
+#!/usr/bin/python3
+"""The full state of a vdwflow run, from its checkpoint file.
+
+Usage: scripts/read_checkpoint.py [CHECKPOINT_FILE]   (default: vdwflow.checkpoint)
+
+Prints the header and the range of every plane. As a module:
+
+    import read_checkpoint
+    state = read_checkpoint.load("run/20261208-132834/vdwflow.checkpoint")
+    state["f"]        # the nine distributions, shape (9, nodes_y, nodes_x)
+    state["density"]  # the density a snapshot shows, shape (nodes_y, nodes_x)
+    state["step"], state["nodes_x"], state["temperature"], ...
+
+The format is described in docs/checkpoint.md; the checksum is checked.
+"""
+import struct
+import sys
+import zlib
+
+import numpy as np
+
+MAGIC = b"VDWCHKPT"
+VERSION = 1
+HEADER_BYTES = 128
+PLANES = 10
+# Fields of the header after the magic, at their offsets (docs/checkpoint.md).
+FIELDS = ("version", "byte_order", "nodes_x", "nodes_y", "step", "planes", "RTzero",
+          "temperature", "delta_time", "kappa", "rho_zero", "tau", "last_iter",
+          "niter_cycle", "ncycles")
+LAYOUT = "8sIIiiii6d3i"
+
+
+class CheckpointError(Exception):
+    pass
+
+
+def load(path="vdwflow.checkpoint"):
+    """The header's fields and the planes as numpy arrays; CheckpointError
+    where the file is not a complete, undamaged checkpoint of this version."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if len(data) < HEADER_BYTES:
+        raise CheckpointError(f"{path}: truncated, {len(data)} bytes")
+    if data[:8] != MAGIC:
+        raise CheckpointError(f"{path}: not a vdwflow checkpoint (wrong magic)")
+    # The byte-order mark 0x01020304 tells how the writer stored its numbers.
+    order = "<" if struct.unpack_from("<I", data, 12)[0] == 0x01020304 else ">"
+    values = struct.unpack_from(order + LAYOUT, data, 0)
+    header = dict(zip(FIELDS, values[1:]))
+    if header["version"] != VERSION:
+        raise CheckpointError(f"{path}: format version {header['version']}, "
+                              f"this reader knows {VERSION}")
+    nx, ny = header["nodes_x"], header["nodes_y"]
+    expected = HEADER_BYTES + header["planes"] * nx * ny * 8 + 4
+    if len(data) != expected:
+        raise CheckpointError(f"{path}: {len(data)} bytes, a checkpoint of {nx} x {ny} "
+                              f"nodes has {expected}")
+    stored = struct.unpack_from(order + "I", data, len(data) - 4)[0]
+    if zlib.crc32(data[:-4]) != stored:
+        raise CheckpointError(f"{path}: checksum mismatch, the file is damaged")
+    planes = np.frombuffer(data, dtype=np.dtype(order + "f8"), count=header["planes"] * nx * ny,
+                           offset=HEADER_BYTES).reshape(header["planes"], ny, nx)
+    state = dict(header)
+    state["f"] = planes[:9]
+    state["density"] = planes[9]
+    return state
+
+
+def main(argv):
+    if len(argv) > 2 or (len(argv) == 2 and argv[1].startswith("-")):
+        print(__doc__.split("\n\n")[1], file=sys.stderr)
+        return 2
+    path = argv[1] if len(argv) == 2 else "vdwflow.checkpoint"
+    try:
+        state = load(path)
+    except (CheckpointError, OSError) as failure:
+        print(f"read_checkpoint.py: {failure}", file=sys.stderr)
+        return 1
+    print(f"{path}: step {state['step']}, {state['nodes_x']} x {state['nodes_y']} nodes, "
+          f"T/Tc {state['temperature'] / state['RTzero']:g}, dt {state['delta_time']:g}, "
+          f"kappa {state['kappa']:g}, tau {state['tau']:g}, n0 {state['rho_zero']:g}")
+    for i in range(9):
+        print(f"  f{i}       {state['f'][i].min():.6e} .. {state['f'][i].max():.6e}")
+    rho = state["density"]
+    print(f"  density  {rho.min():.6e} .. {rho.max():.6e}, total {rho.sum():.12e}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
