@@ -12,7 +12,9 @@
 #       only (nvcc and CMake; no Boost, GoogleTest or network) for the GPU at
 #       hand, then, bounded to 6 minutes in all: runs the five benchmarks; runs
 #       the four solver programs on the reference inputs and compares their
-#       files byte for byte and their totals with the cpu backend's; runs
+#       files byte for byte and their totals with the cpu backend's; resumes
+#       vdwflow from a checkpoint of the cpu backend and from one of its own
+#       and compares the files after it; runs
 #       compute-sanitizer (memcheck on all nine programs, racecheck on vdwflow,
 #       racecheck and synccheck on orderbench_a, orderbench_b and prodbench_b);
 #       times the solver's step at 1024^2, 2048^2 and 4096^2
@@ -81,6 +83,17 @@ prepare() {
       echo "$p, $name lattice ${nx}x$ny: $(ls "$dir"/*.gz | wc -l) files"
     done
   done
+  # A checkpoint of the square run after its first cycle, which the GPU
+  # resumes: its second cycle must give the reference files.
+  read -r name nx ny niter ncycles <<<"${cases[0]}"
+  local dir=$ref_dir/resume
+  make_input "$nx" "$ny" "$niter" 1 >"$ref_dir/resume.input"
+  run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/resume.input" ||
+    { echo "gpu_check prepare: vdwflow failed on the resume input"; exit 1; }
+  find "$dir" -type f ! -name vdwflow.checkpoint -delete
+  gzip -n -9 "$dir/vdwflow.checkpoint"
+  echo "vdwflow, $name lattice: checkpoint after cycle 1 of $ncycles"
+
   {
     echo "prepared $(date -u '+%Y-%m-%d %H:%M UTC') on $(hostname) from commit" \
       "$(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
@@ -181,6 +194,41 @@ compare_solvers() {
       row "$p ${nx}x$ny = cpu backend" "$verdict" \
         "$(exit_text "$rc"); files: $same identical, $differ differ, $extra extra; totals $totals"
     done
+  done
+}
+
+# vdwflow resumed on the GPU: from the cpu backend's checkpoint after the
+# square run's first cycle, and from its own after the GPU stopped there; both
+# must end with the reference files of the run that never stopped.
+compare_resumed() {
+  read -r name nx ny niter ncycles <<<"${cases[0]}"
+  local ref=$ref_dir/$name/vdwflow
+  for from in cpu gpu; do
+    local dir=$check_dir/run/resume-$from rc
+    rm -rf "$dir" && mkdir -p "$dir"
+    if [ "$from" = cpu ]; then
+      gzip -dc "$ref_dir/resume/vdwflow.checkpoint.gz" >"$dir/vdwflow.checkpoint"
+    else
+      (cd "$dir" && cp "$ref_dir/resume.input" nw2cuda.input &&
+        bounded 60 "$bin_dir/vdwflow" -q >first.txt 2>&1)
+    fi
+    cp "$ref_dir/$name.input" "$dir/nw2cuda.input"
+    (cd "$dir" && bounded 60 "$bin_dir/vdwflow" -q --resume >stdout.txt 2>stderr.txt)
+    rc=$?
+    local same=0 differ=0
+    for f in "$dir"/B* "$dir"/PV*; do
+      [ -e "$f" ] || continue
+      if gzip -dc "$ref/$(basename "$f").gz" 2>/dev/null | cmp -s - "$f"; then
+        same=$((same + 1))
+      else
+        differ=$((differ + 1))
+        echo "differs from the reference: $f" >>"$check_dir/differences.txt"
+      fi
+    done
+    local verdict=pass
+    [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$same" -gt 0 ] || verdict=FAIL
+    row "vdwflow resumed ($from checkpoint)" "$verdict" \
+      "$(exit_text "$rc"); files after the checkpoint: $same identical, $differ differ"
   done
 }
 
@@ -315,6 +363,7 @@ run() {
   ((dry_run)) || build_cuda "${CUDA_ARCHS:-native}" bounded 200
   run_benchmarks
   compare_solvers
+  compare_resumed
   sanitize
   time_steps
   time_snapshot
