@@ -121,7 +121,7 @@ TEST(Checkpoint, ResumedRunsLeaveTheFilesOfARunThatNeverStopped)
         {"SIGTERM in the second cycle", 128, 96, 200, SIGTERM, false},
         {"SIGINT in the second cycle", 128, 96, 200, SIGINT, false},
         {"SIGKILL in the second cycle", 128, 96, 200, SIGKILL, false},
-        {"SIGKILL while the first cycle's checkpoint is written", 768, 512, 2, SIGKILL, true},
+        {"SIGKILL while the first cycle's checkpoint is written", 512, 384, 2, SIGKILL, true},
     };
     for (const Interruption &c : cases) {
         SCOPED_TRACE(c.what);
