@@ -31,7 +31,9 @@ constexpr int kLeanDp = 10;
 // cover the lattice (lean_state.cuh chooses them). The threads past the last
 // column or row compute cells of the padding, which nothing reads as a node:
 // the kernel then needs no bounds test and runs as straight-line code (vector
-// loops on the cpu backend, no divergence on a GPU).
+// loops on the cpu backend, no divergence on a GPU). The grid's x counts
+// blocks down the lattice and its y strips across it, so that consecutive
+// blocks walk down a strip, whose rows around the current one stay in cache.
 
 __constant__ int lean_row;    // cells per padded row
 __constant__ int lean_plane;  // cells per plane
@@ -58,8 +60,8 @@ __device__ inline double lean_pressure_difference(double rho)
 // `out` (both interiors; the images of `out` are refreshed afterwards).
 SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
 {
-    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
-    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     const int row = lean_row;
     const int plane = lean_plane;
     const int l = lean_cell(ix + nw, iy + nw);
@@ -161,8 +163,8 @@ __global__ void lean_images(double *buffer)
 // plane of `before`, for a snapshot taken before any step.
 SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before)
 {
-    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
-    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     const int l = lean_cell(ix + nw, iy + nw);
     const int plane = lean_plane;
     double n = zero;
@@ -175,16 +177,16 @@ SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before)
 // the node field array) and the interior of a padded plane.
 __global__ void lean_unpack(const double *nodes_plane, double *padded)
 {
-    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
-    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     if (ix < nodes_x && iy < nodes_y)
         padded[lean_cell(ix + nw, iy + nw)] = nodes_plane[iy * nodes_x + ix];
 }
 
 __global__ void lean_pack(const double *padded, double *nodes_plane)
 {
-    const int ix = static_cast<int>(blockIdx.x * blockDim.x) + static_cast<int>(threadIdx.x);
-    const int iy = static_cast<int>(blockIdx.y * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     if (ix < nodes_x && iy < nodes_y)
         nodes_plane[iy * nodes_x + ix] = padded[lean_cell(ix + nw, iy + nw)];
 }
