@@ -23,6 +23,7 @@ import datetime
 import json
 import math
 import os
+import re
 import shutil
 import signal
 import socket
@@ -46,6 +47,7 @@ SUBMISSIONS = "slurm/jobs.json"
 POINTS = "points"
 DEFAULT_PROGRAMS = ("vdwflow", "vdwflow_b")  # the first one built is run
 PLAN_ENTRIES = ("base", "program", "folder", "grid", "points")
+SNAPSHOT_NAME = re.compile(r"^PV.*\.(-?\d+)\.vtk$")
 TOKEN_MAX = 29                 # longest token the solver's reader takes
 
 # States of a point, and the batch system's states in which a task is still
@@ -603,19 +605,14 @@ def point_state(where, record, queued_as, batch, here):
 
 
 def last_step(folder):
-    """The label of the last snapshot line in a point's console."""
+    """The label of a point's last snapshot (from the names of its VTK files:
+    the console of a running program lags behind, held in its buffer)."""
     try:
-        with open(os.path.join(folder, CONSOLE), "rb") as f:
-            f.seek(0, os.SEEK_END)
-            f.seek(max(0, f.tell() - 65536))
-            tail = f.read()
+        names = os.listdir(folder)
     except OSError:
         return None
-    at = tail.rfind(b"iter=")
-    if at < 0:
-        return None
-    digits = tail[at + 5:at + 16].split()[0] if tail[at + 5:at + 16].split() else b""
-    return int(digits) if digits.lstrip(b"-").isdigit() else None
+    labels = [int(m.group(1)) for m in map(SNAPSHOT_NAME.match, names) if m]
+    return max(labels) if labels else None
 
 
 def to_take(states, skip_failed):
@@ -835,6 +832,7 @@ def positive(text):
 
 
 def main(argv):
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # a listing cut short by head, quietly
     args = parser().parse_args(argv[1:])
     try:
         return args.run(args)

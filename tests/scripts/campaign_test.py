@@ -178,7 +178,7 @@ class Faults(Folder):
 
     def setUp(self):
         super().setUp()
-        sleeper = self.write("sleeper", "#!/bin/sh\necho 'iter=0000000100  ntot=1.0'\nexec sleep 60\n")
+        sleeper = self.write("sleeper", "#!/bin/sh\ntouch PV_X.000000100.vtk\nexec sleep 60\n")
         os.chmod(sleeper, 0o755)
         self.plan_file = self.write("plan.toml", f'base = "base.input"\nprogram = "{sleeper}"\n'
                                     "grid = { htemperature = [0.9, 0.8] }\n")
