@@ -206,7 +206,7 @@ def collect(folder, campaign, states):
                             [text(row.get(c, "")) for c in COLUMNS])
     print(table)
     if keys:
-        print(plot_sweep(os.path.join(folder, "sweep.png"), rows, keys[0], folder))
+        print(plot_sweep(os.path.join(folder, "sweep.png"), rows, keys, folder))
     if len({r["t"] for r in rows if r["t"] < 1}) > 1:
         print(plot_coexistence(os.path.join(folder, "coexistence.png"), rows, folder))
         markdown = os.path.join(folder, "coexistence.md")
@@ -225,30 +225,37 @@ def number(value):
         return NAN
 
 
-def plot_sweep(path, rows, key, folder):
+def plot_sweep(path, rows, keys, folder):
     """Bulk densities, interface, surface tension and drift against the first
-    swept key; points that did not end well marked on the axis."""
+    swept key, a curve for each combination of the other keys' values;
+    points that did not end well marked on the axis."""
+    key = keys[0]
     fig, axes = plt.subplots(2, 2, figsize=(10, 7), sharex=True, layout="constrained")
     fig.suptitle(f"campaign {os.path.basename(os.path.abspath(folder))}: "
                  f"{len(rows)} points against {key}", fontsize=10)
-    x = np.array([number(r[key]) for r in rows])
-    order = np.argsort(x)
+    groups = {}
+    for r in rows:
+        groups.setdefault(", ".join(f"{k} {r[k]}" for k in keys[1:]), []).append(r)
     panels = ((axes[0, 0], ("lightest_bulk", "densest_bulk"), "bulk density n / n$_c$"),
               (axes[0, 1], ("interface_width",), "interface width, 10-90 % (nodes)"),
               (axes[1, 0], ("surface_tension",), "surface tension (solver units)"),
               (axes[1, 1], ("total_drift",), "relative drift of the total density"))
     for ax, columns, label in panels:
-        for column, marker in zip(columns, "os"):
-            y = np.array([number(r[column]) for r in rows])
-            ax.plot(x[order], y[order], marker + "-", label=column.replace("_", " "))
-        for r, xi in zip(rows, x):
+        for g, (name, members) in enumerate(groups.items()):
+            members = sorted(members, key=lambda r: number(r[key]))
+            x = [number(r[key]) for r in members]
+            for column, marker in zip(columns, "os"):
+                ax.plot(x, [number(r[column]) for r in members], marker + "-", color=f"C{g}",
+                        label=name if column == columns[0] and name else None)
+        for r in rows:
             if r["status"] != "done":
-                ax.plot([xi], [0], "x", color="C3", ms=9, transform=ax.get_xaxis_transform(),
-                        clip_on=False)
+                ax.plot([number(r[key])], [0], "x", color="C3", ms=9, clip_on=False,
+                        transform=ax.get_xaxis_transform())
         ax.set_ylabel(label, fontsize=9)
         ax.grid(alpha=0.3)
-        if len(columns) > 1:
-            ax.legend(fontsize=8)
+    if len(groups) > 1:
+        axes[0, 0].legend(fontsize=7)
+    axes[0, 0].set_title("circles: lightest, squares: densest", fontsize=8)
     for ax in axes[1]:
         ax.set_xlabel(key + "   (x on the axis: failed or not done)", fontsize=9)
     fig.savefig(path, dpi=110)
