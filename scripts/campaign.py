@@ -98,8 +98,9 @@ def check_value(where, key, value):
     if key not in INTEGER_KEYS + REAL_KEYS:
         raise CampaignError(f"{where}: unknown key '{key}' (the solver reads "
                             f"{', '.join(INTEGER_KEYS + REAL_KEYS)})")
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
-        raise CampaignError(f"{where}: {key} = {value!r} is not a finite number")
+    number = isinstance(value, (int, float)) and not isinstance(value, bool)
+    if not number or abs(value) > 1e300 or not math.isfinite(value):
+        raise CampaignError(f"{where}: {key} = {str(value)[:30]} is not a finite number")
     if key in INTEGER_KEYS:
         if value != int(value) or abs(value) >= 2**31:
             raise CampaignError(f"{where}: {key} = {value!r} is not a 32-bit integer")
