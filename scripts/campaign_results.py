@@ -316,9 +316,9 @@ def coexistence_table(rows):
              "|---|---|---|---|---|---|---|---|"]
     for r in sorted(rows, key=lambda r: -r["t"]):
         if not separated(r):
-            said = r["detail"] if r["status"] != "done" else "one phase: not separated"
-            lines.append(f"| {r['t']:g} | {r['status']} at step {r['final_step']}: {said} "
-                         "| | | | | | |")
+            said = (f"{r['status']}: {r['detail']}" if r["status"] != "done" else
+                    f"done, step {r['final_step']}: one phase, not separated")
+            lines.append(f"| {r['t']:g} | {said} | | | | | | |")
             continue
         v, l = number(r["lightest_bulk"]), number(r["densest_bulk"])
         ev, el = r["equal_area_vapour"], r["equal_area_liquid"]
