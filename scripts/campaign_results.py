@@ -17,6 +17,7 @@ A slab is a field whose rows (or columns) agree: flat interfaces only.
 import csv
 import math
 import os
+import re
 
 import numpy as np
 import matplotlib
@@ -286,12 +287,14 @@ def plot_coexistence(path, rows, folder):
         left.plot([number(r["densest_bulk"]) for r in done], tt, "s", color="C1",
                   label="runs: liquid")
     for r in failed:
+        unstable = re.search(r"unstable at iteration (\d+)", r["detail"])
+        said = f"unstable at step {unstable.group(1)}" if unstable else r["status"]
         left.axhline(r["t"], color="C3", lw=0.8, ls=":")
-        left.text(1.0, r["t"], f"  T/T$_c$ {r['t']:g}: {r['status']}", color="C3", fontsize=7,
+        left.text(1.0, r["t"], f"T/T$_c$ {r['t']:g}: {said}", color="C3", fontsize=7,
                   va="bottom", ha="center")
     left.set(xlabel="density n / n$_c$", ylabel="T / T$_c$")
     left.grid(alpha=0.3)
-    left.legend(fontsize=8, loc="lower center")
+    left.legend(fontsize=8, loc="upper right")
     for column, reference, marker, label in (("lightest_bulk", "equal_area_vapour", "o", "vapour"),
                                              ("densest_bulk", "equal_area_liquid", "s", "liquid")):
         err = [100 * (number(r[column]) / r[reference] - 1) for r in done]
