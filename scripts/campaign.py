@@ -330,10 +330,11 @@ def find_program(name, prefer_gpu=False):
 
 def restart_arguments(folder):
     """Prepares a point's folder for a new run and returns the program's
-    extra arguments. A point run before starts afresh: its earlier files go.
-    (A solver that keeps a checkpoint in the folder would instead continue
-    from it here, keeping the files, and this is where failed points turn
-    resumable: the state of a point asks resumable() below.)"""
+    extra arguments: the one place where a rerun is decided. A point run
+    before starts afresh, its earlier files removed. A solver that leaves a
+    checkpoint in the folder would continue from it instead: where
+    resumable(folder), keep the files and return its resume option (and let
+    run_point append to the console rather than start it anew)."""
     for name in os.listdir(folder):
         if name.startswith(("BP", "BV", "PV")) or name in (CONSOLE, RECORD):
             os.remove(os.path.join(folder, name))
@@ -341,7 +342,9 @@ def restart_arguments(folder):
 
 
 def resumable(folder):
-    """Whether a failed point's run can be continued rather than repeated."""
+    """Whether a failed point's run can be continued rather than repeated:
+    where its folder holds a checkpoint of the program. None of the solver
+    programs leaves one yet; status marks failed points that are."""
     return False
 
 
@@ -560,6 +563,8 @@ def point_states(folder, campaign=None):
         where = os.path.join(folder, POINTS, point["name"])
         state, detail = point_state(where, records[point["index"]],
                                     queued.get(point["index"]), batch, here)
+        if state == FAILED and resumable(where):
+            detail += "; resumable"
         states.append((point, state, detail, records[point["index"]]))
     return states
 
@@ -569,10 +574,7 @@ def point_state(where, record, queued_as, batch, here):
     if record and "exit" in record:
         if record["exit"] == 0:
             return DONE, f"{record.get('seconds', 0):.1f} s"
-        detail = record.get("reason") or f"exit status {record['exit']}"
-        if resumable(where):
-            detail += "; resumable"
-        return FAILED, detail
+        return FAILED, record.get("reason") or f"exit status {record['exit']}"
     if record:  # started, not ended
         step = last_step(where)
         progress = f"at step {step}" if step is not None else "starting"
