@@ -7,6 +7,8 @@ needed=(cmake g++ make libboost-context-dev libgtest-dev libbenchmark-dev)
 needed+=(clang libclang-rt-14-dev)
 # The system python3 draws the pictures of a run (scripts/plot_run.py).
 needed+=(python3-numpy python3-matplotlib)
+# The campaign tool's test runs a one-node Slurm cluster.
+needed+=(munge slurmctld slurmd slurm-client)
 missing=()
 for pkg in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
