@@ -41,6 +41,7 @@ INTEGER_KEYS = ("hnodes_x", "hnodes_y", "hniter", "hniter_cycle", "hncycles", "h
 REAL_KEYS = ("hRTzero", "htemperature", "hdelta_time", "hkappa", "hrho_zero", "htau")
 PARAMETER_FILE = "nw2cuda.input"
 CONSOLE = "console.txt"
+CHECKPOINT = "vdwflow.checkpoint"  # vdwflow's state, from which --resume continues
 RECORD = "run.json"            # a point's run: started, and how it ended
 CAMPAIGN = "campaign.json"     # the campaign as planned
 SUBMISSIONS = "slurm/jobs.json"
@@ -328,24 +329,35 @@ def find_program(name, prefer_gpu=False):
                         "cmake --build --preset cpu) or name one in the plan")
 
 
-def restart_arguments(folder):
+def restart_arguments(folder, program):
     """Prepares a point's folder for a new run and returns the program's
-    extra arguments: the one place where a rerun is decided. A point run
-    before starts afresh, its earlier files removed. A solver that leaves a
-    checkpoint in the folder would continue from it instead: where
-    resumable(folder), keep the files and return its resume option (and let
-    run_point append to the console rather than start it anew)."""
+    extra arguments: the one place where a rerun is decided. A run that
+    vdwflow can continue (resumable) keeps its files and continues from its
+    checkpoint with --resume, its console going on in the same file; any
+    other starts afresh, its earlier files removed."""
+    if resumable(folder, read_record(folder), program):
+        record = os.path.join(folder, RECORD)
+        if os.path.exists(record):
+            os.remove(record)
+        return ["--resume"]
     for name in os.listdir(folder):
-        if name.startswith(("BP", "BV", "PV")) or name in (CONSOLE, RECORD):
+        if name.startswith(("BP", "BV", "PV")) or name in (CONSOLE, RECORD, CHECKPOINT):
             os.remove(os.path.join(folder, name))
     return []
 
 
-def resumable(folder):
-    """Whether a failed point's run can be continued rather than repeated:
-    where its folder holds a checkpoint of the program. None of the solver
-    programs leaves one yet; status marks failed points that are."""
-    return False
+def resumable(folder, record, program):
+    """Whether a point's run can be continued rather than repeated: vdwflow
+    left a checkpoint in its folder, and the run ended by a signal (a time
+    limit, a cancelled task, a lost node) or its record is gone (a rerun
+    already decided). A run that failed by itself (it became unstable) would
+    only fail again from there."""
+    if os.path.basename(program or "") != "vdwflow":
+        return False
+    if not os.path.isfile(os.path.join(folder, CHECKPOINT)):
+        return False
+    status = record.get("exit") if record else None
+    return status is None or status >= 128
 
 
 # ---------------------------------------------------------------------------
@@ -399,7 +411,7 @@ def signal_name(number):
 def run_point(folder, program, threads):
     """Runs the program in a point's folder, its console into console.txt,
     and records how it went in run.json. Returns the exit status."""
-    arguments = restart_arguments(folder)
+    arguments = restart_arguments(folder, program)
     record = {"program": program, "arguments": arguments, "threads": threads,
               "host": socket.gethostname(), "pid": os.getpid(),
               "pid_start": process_start(os.getpid()), "started": now_text()}
@@ -419,7 +431,7 @@ def run_point(folder, program, threads):
 
     environment = dict(os.environ, CUDACPU_THREADS=str(threads))
     start = time.monotonic()
-    with open(os.path.join(folder, CONSOLE), "wb") as console:
+    with open(os.path.join(folder, CONSOLE), "ab" if arguments else "wb") as console:
         try:
             child = subprocess.Popen([program] + arguments, cwd=folder, stdout=console,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
@@ -563,7 +575,8 @@ def point_states(folder, campaign=None):
         where = os.path.join(folder, POINTS, point["name"])
         state, detail = point_state(where, records[point["index"]],
                                     queued.get(point["index"]), batch, here)
-        if state == FAILED and resumable(where):
+        record = records[point["index"]]
+        if state == FAILED and resumable(where, record, record and record.get("program")):
             detail += "; resumable"
         states.append((point, state, detail, records[point["index"]]))
     return states
@@ -741,8 +754,8 @@ def command_submit(args):
     lines.append(f"exec {sys.executable} {ME} task {absolute} --index \"$SLURM_ARRAY_TASK_ID\" "
                  f"--program {program} --threads \"${{SLURM_CPUS_PER_TASK:-1}}\"")
     write_atomically(script, "\n".join(lines) + "\n")
-    for point in points:  # a failed point starts afresh: it shows as queued
-        restart_arguments(os.path.join(folder, POINTS, point["name"]))
+    for point in points:  # a failed point is rerun or resumed: it shows as queued
+        restart_arguments(os.path.join(folder, POINTS, point["name"]), program)
     try:
         result = subprocess.run(["sbatch", "--parsable", script], capture_output=True,
                                 text=True, timeout=120)

@@ -161,11 +161,23 @@ def point_row(folder, values, seconds):
     except RunError:
         row.update(analyse(np.zeros((1, 1)) * NAN, kappa))
         return row
-    results = []
-    for step, vtk, profile in snapshots[-2:]:
-        results.append(analyse(read_vtk(vtk), kappa, read_profile(profile) if profile else None))
+    # The last two snapshots that read whole: a run killed while it wrote one
+    # leaves that one cut short.
+    results, steps = [], []
+    for step, vtk, profile in reversed(snapshots):
+        try:
+            result = analyse(read_vtk(vtk), kappa, read_profile(profile) if profile else None)
+        except (RunError, ValueError, IndexError, OSError):
+            continue
+        results.insert(0, result)
+        steps.insert(0, step)
+        if len(results) == 2:
+            break
+    if not results:
+        row.update(analyse(np.zeros((1, 1)) * NAN, kappa))
+        return row
     row.update(results[-1])
-    row["final_step"] = snapshots[-1][0]
+    row["final_step"] = steps[-1]
     if len(results) == 2:
         change = [abs(results[1][k] / results[0][k] - 1)
                   for k in ("lightest_bulk", "densest_bulk")]

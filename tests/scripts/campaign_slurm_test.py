@@ -221,6 +221,9 @@ def exercise(cluster, program):
     check("nothing to submit" in again.stdout, f"submit again: {again.stdout}{again.stderr}")
 
     collected = campaign(cluster, "collect", folder)
+    # (status 1: one point failed, on purpose)
+    check(os.path.exists(os.path.join(work, folder, "results.csv")),
+          f"collect, status {collected.returncode}: {collected.stdout}{collected.stderr}")
     with open(os.path.join(work, folder, "results.csv")) as f:
         rows = list(csv.DictReader(f))
     check([r["status"] for r in rows] == ["done", "done", "done", "failed"],

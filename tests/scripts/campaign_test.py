@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The campaign tool on tiny real runs and on hand-made faults.
 
-Usage: campaign_test.py PATH_TO_VDWFLOW_B
+Usage: campaign_test.py PATH_TO_VDWFLOW_B PATH_TO_VDWFLOW
 """
 import csv
 import importlib.util
@@ -24,7 +24,8 @@ campaign = importlib.util.module_from_spec(loader_entry)
 loader_entry.loader.exec_module(campaign)
 import campaign_results  # noqa: E402
 
-vdwflow = None  # the program, from the command line
+vdwflow = None  # the programs, from the command line
+lean = None
 
 BASE = ("-hnodes_x 32 -hnodes_y 8 -hniter 0 -hniter_cycle 100 -hncycles 2 -hlast_iter 0\n"
         "-hRTzero 1.0 -htemperature 0.9 -hdelta_time 0.0002 -hkappa 0.0001 "
@@ -171,6 +172,17 @@ class Running(Folder):
         for picture in ("sweep.png",):
             self.assertTrue(os.path.getsize(os.path.join(moved, picture)) > 1000)
 
+        # A run killed while it wrote its last VTK file: the point still has
+        # its row, from the snapshots that read whole.
+        point = os.path.join(moved, "points", rows[1]["point"])
+        last = max(n for n in os.listdir(point) if n.startswith("PV"))
+        with open(os.path.join(point, last), "r+") as f:
+            f.truncate(200)
+        os.remove(os.path.join(moved, "results.csv"))
+        cut = tool("collect", "moved", cwd=copy)
+        self.assertEqual(cut.returncode, 1, cut.stderr)
+        self.assertEqual([r["status"] for r in self.read_csv(moved)], ["done", "failed", "done"])
+
 
 class Faults(Folder):
     """Runs that end without the program's own say: killed tasks, a batch
@@ -241,6 +253,50 @@ class Faults(Folder):
         self.assertEqual(states[1][0], campaign.RUNNING)
 
 
+class Resuming(Folder):
+    def test_a_stopped_vdwflow_point_continues_from_its_checkpoint(self):
+        base = BASE.replace("-hnodes_x 32 -hnodes_y 8", "-hnodes_x 128 -hnodes_y 64")
+        base = base.replace("-hniter_cycle 100 -hncycles 2", "-hniter_cycle 2000 -hncycles 3")
+        self.write("base.input", base)
+        plan = self.write("plan.toml", f'base = "base.input"\nprogram = "{lean}"\n'
+                          "points = [ { htemperature = 0.9 } ]\n")
+        folder = campaign.plan_campaign(plan, os.path.join(self.dir, "c"), quiet=True)
+        point = os.path.join(folder, "points", campaign.load_campaign(folder)["points"][0]["name"])
+        task = subprocess.Popen([CAMPAIGN, "task", folder, "--index", "0"],
+                                stdout=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(lambda: task.poll() is None and os.killpg(task.pid, signal.SIGKILL))
+        deadline = time.monotonic() + 60
+        while (campaign.last_step(point) or 0) < 2000:
+            self.assertLess(time.monotonic(), deadline, "the first cycle never ended")
+            time.sleep(0.01)
+        os.kill(task.pid, signal.SIGTERM)  # the batch system's warning before its limit
+        task.wait(30)
+        state, detail = campaign.point_states(folder)[0][1:3]
+        self.assertEqual(state, campaign.FAILED)
+        self.assertRegex(detail, r"exit status 143: vdwflow: stopped by SIGTERM after step "
+                                 r"\d+.*; resumable$")
+
+        again = tool("run", folder, "--jobs", "1")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(campaign.point_states(folder)[0][1], campaign.DONE)
+        with open(os.path.join(point, "run.json")) as f:
+            self.assertEqual(json.load(f)["arguments"], ["--resume"])
+        with open(os.path.join(point, "console.txt")) as f:
+            console = f.read()
+        self.assertIn("stopped by SIGTERM", console)  # kept, and continued after
+        self.assertIn("iter=0000006000", console)
+
+        straight = os.path.join(self.dir, "straight")
+        os.mkdir(straight)
+        shutil.copy(os.path.join(point, "nw2cuda.input"), straight)
+        subprocess.run([lean, "-q"], cwd=straight, check=True, capture_output=True)
+        for name in os.listdir(straight):
+            if name.startswith(("BP", "BV", "PV")):
+                with open(os.path.join(straight, name), "rb") as a, \
+                        open(os.path.join(point, name), "rb") as b:
+                    self.assertEqual(a.read(), b.read(), name)
+
+
 class SlabAnalysis(unittest.TestCase):
     def test_a_tanh_slab_gives_its_densities_width_and_surface_tension(self):
         # n = a + b tanh(x / w) at two interfaces: 10-90 % width 2 w atanh(0.8),
@@ -269,7 +325,8 @@ class SlabAnalysis(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
+    if len(sys.argv) < 3:
         sys.exit(__doc__)
     vdwflow = os.path.abspath(sys.argv.pop(1))
+    lean = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)
