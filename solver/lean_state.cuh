@@ -17,8 +17,7 @@ int hlean_current;
 
 static int hlean_row;    // cells per padded row
 static int hlean_plane;  // cells per padded plane
-static dim3 hlean_grid, hlean_block;      // the fused step: a thread per node
-static dim3 hlean_node_grid;               // the transfers, same blocks
+static dim3 hlean_grid, hlean_block;  // the fused step and the transfers: a thread per node
 static dim3 hlean_image_grid, hlean_image_block;  // a thread per image cell
 
 static size_t lean_bytes(std::int64_t count)
@@ -64,7 +63,6 @@ int lean_allocation()
     hlean_plane = static_cast<int>(plane);
     // (x down the lattice, y across: the kernels' order)
     hlean_grid = dim3(static_cast<unsigned>(covered_y / by), static_cast<unsigned>(covered_x / bx), 1);
-    hlean_node_grid = hlean_grid;
     const std::int64_t image_cells = 2 * hnw * (hnodes_x + 2 * hnw) + 2 * hnw * hnodes_y;
     hlean_image_block = dim3(256, 1, 1);
     hlean_image_grid = dim3(static_cast<unsigned>((image_cells + 255) / 256), 1, 1);
@@ -83,7 +81,7 @@ static void lean_upload_slot(int slot, double *level, int plane)
 {
     CHECK_STATUS(cudaMemcpy(dlean_nodes, hgf + static_cast<std::int64_t>(slot) * hnodes,
                             lean_bytes(hnodes), cudaMemcpyHostToDevice));
-    LAUNCH_CHECKED(lean_unpack, hlean_node_grid, hlean_block, 0, 0, dlean_nodes,
+    LAUNCH_CHECKED(lean_unpack, hlean_grid, hlean_block, 0, 0, dlean_nodes,
                    level + static_cast<std::int64_t>(plane) * hlean_plane);
 }
 
@@ -119,7 +117,7 @@ void lean_steps(int count)
 // Plane `plane` of `level` into slot `slot` of the host node field array.
 static void lean_download_slot(const double *level, int plane, int slot)
 {
-    LAUNCH_CHECKED(lean_pack, hlean_node_grid, hlean_block, 0, 0,
+    LAUNCH_CHECKED(lean_pack, hlean_grid, hlean_block, 0, 0,
                    level + static_cast<std::int64_t>(plane) * hlean_plane, dlean_nodes);
     CHECK_STATUS(cudaMemcpy(hgf + static_cast<std::int64_t>(slot) * hnodes, dlean_nodes,
                             lean_bytes(hnodes), cudaMemcpyDeviceToHost));
