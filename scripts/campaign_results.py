@@ -13,6 +13,8 @@ What a run's last snapshot gives:
                                    densities since the snapshot before: how
                                    far the run is from equilibrium.
 A slab is a field whose rows (or columns) agree: flat interfaces only.
+The snapshots are a run's PV*.vtk files, or where it wrote none (-houtput vti)
+its PV*.vti files.
 """
 import csv
 import math
@@ -26,7 +28,7 @@ matplotlib.use("Agg")  # files only
 import matplotlib.pyplot as plt  # noqa: E402
 
 from plot_run import (RunError, coexistence, find_snapshots, read_console_totals,  # noqa: E402
-                      read_profile, read_vtk)
+                      read_density, read_profile)
 from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
 
 SPACING = 1 / 128          # the lattice spacing h, whatever the node counts
@@ -164,9 +166,10 @@ def point_row(folder, values, seconds):
     # The last two snapshots that read whole: a run killed while it wrote one
     # leaves that one cut short.
     results, steps = [], []
-    for step, vtk, profile in reversed(snapshots):
+    for step, path, profile in reversed(snapshots):
         try:
-            result = analyse(read_vtk(vtk), kappa, read_profile(profile) if profile else None)
+            result = analyse(read_density(path), kappa,
+                             read_profile(profile) if profile else None)
         except (RunError, ValueError, IndexError, OSError):
             continue
         results.insert(0, result)

@@ -3,14 +3,17 @@
 
 Usage: scripts/plot_run.py RUN_FOLDER
 
-Reads the snapshot files of a run (PV*.vtk density on the lattice, BP* density
-profile along the middle row) and, where there is one, the console the demo
-keeps (console.txt), and writes into RUN_FOLDER/plots/:
+Reads the snapshot files of a run (PV*.vtk density on the lattice, or where a
+run wrote none, -houtput vti, its PV*.vti files; BP* density profile along the
+middle row) and, where there is one, the console the demo keeps (console.txt),
+and writes into RUN_FOLDER/plots/:
 
   density.png    the last snapshot's density on the lattice
   profiles.png   the middle-row profile of every snapshot
   history.png    min and max density and the drift of the total density
   evolution.png  every snapshot's density, on one colour scale
+  velocity.png   the last snapshot's density with its velocity as arrows, solid
+                 nodes grey (runs that wrote PV*.vti files, -houtput vti|both)
 
 The interpreter is the system's python3, where the packages python3-numpy and
 python3-matplotlib go (scripts/setup.sh installs them).
@@ -19,6 +22,7 @@ import math
 import os
 import re
 import sys
+import xml.etree.ElementTree as ElementTree
 
 try:
     import numpy as np
@@ -38,7 +42,11 @@ COLOURS = "viridis"
 DENSITY = "density n / n$_c$"
 LEGEND_CURVES = 12  # more profiles than this get a colour bar of the step
 
-VTK_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.vtk$")
+SNAPSHOT_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.(vtk|vti)$")
+ARROWS_ACROSS = 24  # velocity arrows along the longer side of the lattice
+# The array types of a .vti snapshot: numpy's little-endian forms.
+VTI_TYPES = {"Float64": "<f8", "Float32": "<f4", "Int32": "<i4", "UInt8": "u1"}
+APPENDED_MARKER = re.compile(rb"\s*_")  # the raw data start after the underscore
 # iter=%10.10d  ntot=%25.20e, found anywhere in a line: error text of the
 # program may stand in front of it.
 CONSOLE_TOTAL = re.compile(r"iter=(-?\d+)  ntot=\s*(\S+)")
@@ -96,6 +104,81 @@ def read_vtk(path):
     rho = np.empty((ny, nx))
     rho[iy, ix] = values
     return rho
+
+
+def read_vti(path):
+    """The fields of a .vti snapshot of vdwflow, as arrays [y, x] (row y,
+    column x): {"density", "velocity" (ny, nx, 2) or None, "pressure" or
+    None, "solid" (bool) or None, "step", "time", "spacing"}.
+
+    The XML header is read up to the appended data; each array is then the
+    raw block at its offset, its byte count checked against the lattice."""
+    with open(path, "rb") as f:
+        data = f.read()
+    appended = data.find(b"<AppendedData")
+    if appended < 0:
+        raise RunError(f"{path}: cut short, or not a .vti snapshot of the solver "
+                       "(no appended data)")
+    opened = data.find(b">", appended)
+    marker = APPENDED_MARKER.match(data, opened + 1) if opened > 0 else None
+    if marker is None:
+        raise RunError(f"{path}: cut short at the appended data")
+    try:
+        root = ElementTree.fromstring(data[:appended] + data[appended:opened + 1] +
+                                      b"</AppendedData></VTKFile>")
+        image, piece = root.find("ImageData"), root.find("ImageData/Piece")
+        tag = root.find("AppendedData")
+        header_bytes = {"UInt64": 8, "UInt32": 4}[root.get("header_type", "UInt32")]
+        if (root.get("type") != "ImageData" or root.get("byte_order") != "LittleEndian"
+                or root.get("compressor") or tag.get("encoding") != "raw" or piece is None):
+            raise ValueError("not little-endian raw image data")
+        x0, x1, y0, y1, z0, z1 = (int(v) for v in image.get("WholeExtent").split())
+        nx, ny = x1 - x0 + 1, y1 - y0 + 1
+        if nx < 1 or ny < 1 or z0 != z1:
+            raise ValueError(f"extent {image.get('WholeExtent')}")
+        spacing = float(image.get("Spacing").split()[0])
+        field = {a.get("Name"): a.text for a in image.iterfind("FieldData/DataArray")}
+        arrays = [(a.get("Name"), np.dtype(VTI_TYPES[a.get("type")]),
+                   int(a.get("NumberOfComponents", "1")), int(a.get("offset")))
+                  for a in piece.iterfind("PointData/DataArray") if a.get("format") == "appended"]
+        step = int(field["step"]) if "step" in field else None
+        time = float(field["TimeValue"]) if "TimeValue" in field else None
+    except (ElementTree.ParseError, AttributeError, KeyError, TypeError, ValueError) as bad:
+        raise RunError(f"{path}: not a .vti snapshot of the solver "
+                       f"({str(bad).splitlines()[0] if str(bad) else type(bad).__name__})"
+                       ) from None
+    base = marker.end()
+    values = {}
+    for name, dtype, components, offset in arrays:
+        start = base + offset + header_bytes
+        if offset < 0 or start > len(data):
+            raise RunError(f"{path}: cut short (no {name} block)")
+        count = int.from_bytes(data[start - header_bytes:start], "little")
+        expected = nx * ny * components * dtype.itemsize
+        if count != expected:
+            raise RunError(f"{path}: {name} holds {count} bytes, {expected} expected "
+                           f"for {nx} x {ny} nodes")
+        if start + count > len(data):
+            raise RunError(f"{path}: cut short ({name} has {max(0, len(data) - start)} "
+                           f"of its {count} bytes)")
+        shape = (ny, nx) if components == 1 else (ny, nx, components)
+        values[name] = np.frombuffer(data, dtype, nx * ny * components, start).reshape(shape)
+    if "density" not in values:
+        raise RunError(f"{path}: no density in it")
+    velocity = values.get("velocity")
+    if velocity is not None and (velocity.ndim != 3 or velocity.shape[2] < 2):
+        raise RunError(f"{path}: the velocity has {velocity.shape[-1]} components, not 3")
+    solid = values.get("solid")
+    return {"density": values["density"].astype(float),
+            "velocity": None if velocity is None else velocity[..., :2].astype(float),
+            "pressure": values["pressure"].astype(float) if "pressure" in values else None,
+            "solid": None if solid is None else solid != 0,
+            "step": step, "time": time, "spacing": spacing}
+
+
+def read_density(path):
+    """Density rho[y, x] of a snapshot file, .vtk or .vti."""
+    return read_vti(path)["density"] if path.endswith(".vti") else read_vtk(path)
 
 
 def read_profile(path):
@@ -207,17 +290,21 @@ def describe(tag):
 
 
 def find_snapshots(folder):
-    """Tag and [(step, vtk path, profile path or None)] of the run in a folder,
-    by step. A folder holding several runs shows the one written last."""
+    """Tag and [(step, snapshot path, profile path or None)] of the run in a
+    folder, by step: its PV*.vtk files, or where it wrote none (-houtput vti)
+    its PV*.vti files. A folder holding several runs shows the one written
+    last."""
     if not os.path.isdir(folder):
         raise RunError(f"{folder}: no such folder")
-    runs = {}
+    found = {}
     for name in os.listdir(folder):
-        m = VTK_NAME.match(name)
+        m = SNAPSHOT_NAME.match(name)
         if m:
-            runs.setdefault(m.group(1), []).append((int(m.group(2)), name))
-    if not runs:
-        raise RunError(f"{folder}: no snapshot files (PV*.vtk) here")
+            found.setdefault(m.group(1), {}).setdefault(m.group(3), []).append(
+                (int(m.group(2)), name))
+    if not found:
+        raise RunError(f"{folder}: no snapshot files (PV*.vtk or PV*.vti) here")
+    runs = {tag: kinds.get("vtk") or kinds["vti"] for tag, kinds in found.items()}
 
     def newest(tag):
         return max(os.path.getmtime(os.path.join(folder, name)) for _, name in runs[tag])
@@ -232,6 +319,16 @@ def find_snapshots(folder):
         snapshots.append((step, os.path.join(folder, name),
                           profile if os.path.isfile(profile) else None))
     return tag, snapshots
+
+
+def find_vti(folder, tag):
+    """[(step, path)] of the run's PV*.vti files, by step."""
+    found = []
+    for name in os.listdir(folder):
+        m = SNAPSHOT_NAME.match(name)
+        if m and m.group(1) == tag and m.group(3) == "vti":
+            found.append((int(m.group(2)), os.path.join(folder, name)))
+    return sorted(found)
 
 
 def density_map(ax, rho, vmin, vmax):
@@ -363,10 +460,54 @@ def plot_evolution(path, run):
     plt.close(fig)
 
 
+def nice_below(value):
+    """The largest 1, 2 or 5 times a power of ten not above value > 0."""
+    power = 10.0 ** math.floor(math.log10(value))
+    return max(m * power for m in (1, 2, 5) if m * power <= value * (1 + 1e-12))
+
+
+def plot_velocity(path, run):
+    """The density of the last .vti snapshot with its velocity as arrows on a
+    coarser grid of nodes, the longest arrow as long as the grid's step;
+    solid nodes grey, without arrows."""
+    flow = run["flow"]
+    rho, u, solid = flow["density"], flow["velocity"], flow["solid"]
+    ny, nx = rho.shape
+    fluid = np.ones(rho.shape, bool) if solid is None else ~solid
+    fig, ax = figure(run, f"density n and velocity u at step {flow['step']}",
+                     figsize=(6.4, 1.8 + 4.4 * aspect(rho)))
+    image = density_map(ax, rho, *finite_range([rho[fluid]]))
+    fig.colorbar(image, ax=ax, label=DENSITY, shrink=0.85)
+    if solid is not None and solid.any():
+        ax.imshow(np.ma.masked_where(fluid, np.ones(rho.shape)), origin="lower",
+                  cmap=matplotlib.colors.ListedColormap(["0.55"]), interpolation="nearest",
+                  extent=(-0.5, nx - 0.5, -0.5, ny - 0.5))
+    speed = np.hypot(u[..., 0], u[..., 1])
+    moving = fluid & np.isfinite(speed)
+    fastest = speed[moving].max() if moving.any() else 0.0
+    stride = max(1, round(max(nx, ny) / ARROWS_ACROSS))
+    y, x = np.mgrid[stride // 2:ny:stride, stride // 2:nx:stride]
+    shown = moving[y, x]
+    label = "x (nodes)"
+    if fastest > 0:
+        arrows = ax.quiver(x[shown], y[shown], u[y, x, 0][shown], u[y, x, 1][shown],
+                           angles="xy", scale_units="xy", scale=fastest / stride, pivot="mid",
+                           color="w", edgecolor="k", linewidth=0.4, width=0.0035)
+        key = nice_below(fastest)
+        ax.quiverkey(arrows, 0.98, 1.035, key, f"|u| = {key:g}", labelpos="W",
+                     coordinates="axes", fontproperties={"size": 8})
+        label += f"   (largest |u| {fastest:.3g}; an arrow every {stride} nodes)"
+    else:
+        ax.text(0.5, 0.5, "no flow" if moving.any() else "no finite velocity", ha="center",
+                va="center", transform=ax.transAxes, fontsize=9, color="w")
+    ax.set(xlabel=label, ylabel="y (nodes)", xlim=(-0.5, nx - 0.5), ylim=(-0.5, ny - 0.5))
+    save(fig, path)
+
+
 def read_run(folder):
     """Everything the pictures show, read from the folder's files."""
     tag, snapshots = find_snapshots(folder)
-    fields = [read_vtk(vtk) for _, vtk, _ in snapshots]
+    fields = [read_density(path) for _, path, _ in snapshots]
     row = fields[-1].shape[0] // 2
     run = {"about": describe(tag), "t": reduced_temperature(folder, tag),
            "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
@@ -381,18 +522,25 @@ def read_run(folder):
     else:
         run["total_steps"] = run["steps"]
         run["totals"] = [float(rho.sum()) for rho in fields]
-        run["total_source"] = "summed from the VTK files, 5 digits"
+        run["total_source"] = ("summed from the .vti files" if snapshots[-1][1].endswith(".vti")
+                               else "summed from the VTK files, 5 digits")
+    # The velocity, where the run wrote it: the last .vti snapshot.
+    vti = find_vti(folder, tag)
+    run["flow"] = read_vti(vti[-1][1]) if vti else None
     return run
 
 
 def plot_run(folder):
-    """Writes the four pictures; returns their paths and a summary line."""
+    """Writes the pictures; returns their paths and a summary line."""
     run = read_run(folder)
     out = os.path.join(folder, "plots")
     os.makedirs(out, exist_ok=True)
     paths = []
-    for name, plot in (("density.png", plot_density), ("profiles.png", plot_profiles),
-                       ("history.png", plot_history), ("evolution.png", plot_evolution)):
+    pictures = [("density.png", plot_density), ("profiles.png", plot_profiles),
+                ("history.png", plot_history), ("evolution.png", plot_evolution)]
+    if run["flow"] is not None and run["flow"]["velocity"] is not None:
+        pictures.append(("velocity.png", plot_velocity))
+    for name, plot in pictures:
         paths.append(os.path.join(out, name))
         plot(paths[-1], run)
     last = run["fields"][-1]

@@ -20,14 +20,19 @@ import zlib
 import numpy as np
 
 MAGIC = b"VDWCHKPT"
-VERSION = 1
-HEADER_BYTES = 128
+VERSIONS = {1: 128, 2: 256}  # format version: header bytes
 PLANES = 10
 # Fields of the header after the magic, at their offsets (docs/checkpoint.md).
 FIELDS = ("version", "byte_order", "nodes_x", "nodes_y", "step", "planes", "RTzero",
           "temperature", "delta_time", "kappa", "rho_zero", "tau", "last_iter",
           "niter_cycle", "ncycles")
 LAYOUT = "8sIIiiii6d3i"
+# Version 2 goes on with the setup: walls, wetting, gravity, solid nodes.
+FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_reference",
+            "solid_crc", "gravity_reference_mean", "output")
+LAYOUT_2 = "i4dIii"
+WALLS = ("none", "x", "y", "xy")
+OUTPUTS = ("spec", "vti", "both")
 
 
 class CheckpointError(Exception):
@@ -39,7 +44,7 @@ def load(path="vdwflow.checkpoint"):
     where the file is not a complete, undamaged checkpoint of this version."""
     with open(path, "rb") as f:
         data = f.read()
-    if len(data) < HEADER_BYTES:
+    if len(data) < VERSIONS[1]:
         raise CheckpointError(f"{path}: truncated, {len(data)} bytes")
     if data[:8] != MAGIC:
         raise CheckpointError(f"{path}: not a vdwflow checkpoint (wrong magic)")
@@ -47,11 +52,16 @@ def load(path="vdwflow.checkpoint"):
     order = "<" if struct.unpack_from("<I", data, 12)[0] == 0x01020304 else ">"
     values = struct.unpack_from(order + LAYOUT, data, 0)
     header = dict(zip(FIELDS, values[1:]))
-    if header["version"] != VERSION:
+    if header["version"] not in VERSIONS:
         raise CheckpointError(f"{path}: format version {header['version']}, "
-                              f"this reader knows {VERSION}")
+                              f"this reader knows {', '.join(map(str, VERSIONS))}")
+    header_bytes = VERSIONS[header["version"]]
+    if header["version"] >= 2 and len(data) >= header_bytes:
+        header.update(zip(FIELDS_2, struct.unpack_from(order + LAYOUT_2, data, 92)))
+        header["walls"] = WALLS[header["walls"]] if 0 <= header["walls"] < 4 else "unknown"
+        header["output"] = OUTPUTS[header["output"]] if 0 <= header["output"] < 3 else "unknown"
     nx, ny = header["nodes_x"], header["nodes_y"]
-    expected = HEADER_BYTES + header["planes"] * nx * ny * 8 + 4
+    expected = header_bytes + header["planes"] * nx * ny * 8 + 4
     if len(data) != expected:
         raise CheckpointError(f"{path}: {len(data)} bytes, a checkpoint of {nx} x {ny} "
                               f"nodes has {expected}")
@@ -59,7 +69,7 @@ def load(path="vdwflow.checkpoint"):
     if zlib.crc32(data[:-4]) != stored:
         raise CheckpointError(f"{path}: checksum mismatch, the file is damaged")
     planes = np.frombuffer(data, dtype=np.dtype(order + "f8"), count=header["planes"] * nx * ny,
-                           offset=HEADER_BYTES).reshape(header["planes"], ny, nx)
+                           offset=header_bytes).reshape(header["planes"], ny, nx)
     state = dict(header)
     state["f"] = planes[:9]
     state["density"] = planes[9]
@@ -79,6 +89,12 @@ def main(argv):
     print(f"{path}: step {state['step']}, {state['nodes_x']} x {state['nodes_y']} nodes, "
           f"T/Tc {state['temperature'] / state['RTzero']:g}, dt {state['delta_time']:g}, "
           f"kappa {state['kappa']:g}, tau {state['tau']:g}, n0 {state['rho_zero']:g}")
+    if state["version"] >= 2:
+        print(f"  walls {state['walls']}, wetting {state['wall_wetting']:g}, "
+              f"solid nodes {'yes' if state['solid_crc'] else 'none'}, gravity "
+              f"({state['gravity_x']:g}, {state['gravity_y']:g}) against "
+              f"{'the mean density ' if state['gravity_reference_mean'] else ''}"
+              f"{state['gravity_reference']:g}, snapshots {state['output']}")
     for i in range(9):
         print(f"  f{i}       {state['f'][i].min():.6e} .. {state['f'][i].max():.6e}")
     rho = state["density"]

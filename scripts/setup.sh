@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, where it is missing (Debian).
+# Installs what building and running need, where it is missing (Debian).
+#   scripts/setup.sh          the main job: build the solver, draw its pictures
+#   scripts/setup.sh --tests  also what the tests need (GoogleTest, Google
+#                             Benchmark, clang's libFuzzer, Slurm and munge)
 set -euo pipefail
 
-needed=(cmake g++ make libboost-context-dev libgtest-dev libbenchmark-dev)
-# The fuzzing step: clang and its libFuzzer runtime.
-needed+=(clang libclang-rt-14-dev)
+needed=(cmake g++ make libboost-context-dev)
 # The system python3 draws the pictures of a run (scripts/plot_run.py).
 needed+=(python3-numpy python3-matplotlib)
-# The campaign tool's test runs a one-node Slurm cluster.
-needed+=(munge slurmctld slurmd slurm-client)
+if [ "${1:-}" = "--tests" ]; then
+  needed+=(libgtest-dev libbenchmark-dev)
+  # The fuzzing step: clang and its libFuzzer runtime.
+  needed+=(clang libclang-rt-14-dev)
+  # The campaign tool's test runs a one-node Slurm cluster.
+  needed+=(munge slurmctld slurmd slurm-client)
+fi
 missing=()
 for pkg in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "run_config.h"
+#include "setup.h"
 
 namespace {
 
@@ -29,10 +30,20 @@ struct header {
     std::int32_t planes;
     double RTzero, temperature, delta_time, kappa, rho_zero, tau;
     std::int32_t last_iter, niter_cycle, ncycles;  // of the run that wrote it
-    char unused[kCheckpointHeaderBytes - 92];
+    // version 2
+    std::int32_t walls;
+    double wall_wetting;
+    double gravity_x, gravity_y;
+    double gravity_reference;
+    std::uint32_t solid_crc;  // of the solid nodes' bytes; 0 without them
+    std::int32_t gravity_reference_mean;
+    std::int32_t output;
+    char unused[kCheckpointHeaderBytes - 140];
 };
-static_assert(sizeof(header) == kCheckpointHeaderBytes, "the header is 128 bytes");
-static_assert(offsetof(header, RTzero) == 32 && offsetof(header, last_iter) == 80,
+static_assert(sizeof(header) == kCheckpointHeaderBytes, "the header is 256 bytes");
+static_assert(offsetof(header, RTzero) == 32 && offsetof(header, last_iter) == 80 &&
+                  offsetof(header, walls) == 92 && offsetof(header, wall_wetting) == 96 &&
+                  offsetof(header, solid_crc) == 128 && offsetof(header, output) == 136,
               "the header's fields lie at their documented offsets");
 
 // CRC-32 with the reflected polynomial 0xEDB88320, eight bytes at a time
@@ -58,9 +69,14 @@ std::size_t plane_bytes()
     return static_cast<std::size_t>(hnodes) * sizeof(double);
 }
 
-std::size_t file_bytes()
+std::size_t file_bytes(std::size_t header_bytes)
 {
-    return kCheckpointHeaderBytes + kCheckpointPlanes * plane_bytes() + sizeof(std::uint32_t);
+    return header_bytes + kCheckpointPlanes * plane_bytes() + sizeof(std::uint32_t);
+}
+
+std::uint32_t solid_checksum()
+{
+    return hsolid_nodes.empty() ? 0u : crc32_update(0, hsolid_nodes.data(), hsolid_nodes.size());
 }
 
 // Writes all of `size` bytes; the errno of a failure, else 0.
@@ -135,6 +151,31 @@ void check_real(const char *key, double stored, double value)
         refuse("-%s is %.17g there and %.17g in %s", key, stored, value, g_parameter_file);
 }
 
+// The setup's keys that change the physics.
+void check_setup(const header &h)
+{
+    if (h.walls != static_cast<std::int32_t>(hsetup.walls)) {
+        const bool known = h.walls >= 0 && h.walls <= 3;
+        refuse("-hwalls is %s there and %s in %s",
+               known ? walls_name(static_cast<walls_kind>(h.walls)) : "unknown",
+               walls_name(hsetup.walls), g_parameter_file);
+    }
+    check_real("hwall_wetting", h.wall_wetting, hsetup.wall_wetting);
+    if (h.solid_crc != solid_checksum())
+        refuse("its solid nodes are not those of -hsolid_file in %s (%s)", g_parameter_file,
+               hsetup.solid_file.empty() ? "none given" : hsetup.solid_file.c_str());
+    check_real("hgravity_x", h.gravity_x, hsetup.gravity_x);
+    check_real("hgravity_y", h.gravity_y, hsetup.gravity_y);
+    if ((h.gravity_reference_mean != 0) != hsetup.gravity_reference_mean)
+        refuse("-hgravity_reference is %s there and %s in %s",
+               h.gravity_reference_mean ? "mean" : "a density",
+               hsetup.gravity_reference_mean ? "mean" : "a density", g_parameter_file);
+    if (hsetup.gravity_reference_mean)
+        hsetup.gravity_reference = h.gravity_reference;  // as the run computed it
+    else
+        check_real("hgravity_reference", h.gravity_reference, hsetup.gravity_reference);
+}
+
 }  // namespace
 
 std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size)
@@ -176,6 +217,14 @@ void write_checkpoint(const double *planes, int step)
     h.last_iter = hlast_iter;
     h.niter_cycle = hniter_cycle;
     h.ncycles = hncycles;
+    h.walls = static_cast<std::int32_t>(hsetup.walls);
+    h.wall_wetting = hsetup.wall_wetting;
+    h.gravity_x = hsetup.gravity_x;
+    h.gravity_y = hsetup.gravity_y;
+    h.gravity_reference = hsetup.gravity_reference;
+    h.solid_crc = solid_checksum();
+    h.gravity_reference_mean = hsetup.gravity_reference_mean;
+    h.output = static_cast<std::int32_t>(hsetup.output);
 
     const int fd = ::open(CHECKPOINT_TEMPORARY, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) write_failed(-1, errno);
@@ -207,17 +256,29 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
     if (::fstat(fd, &st) != 0) refuse("%s", std::strerror(errno));
     if (!S_ISREG(st.st_mode)) refuse("not a regular file");
 
-    header h;
-    const long long got = read_all(fd, &h, sizeof h);
+    // Version 1 is the first 128 bytes of version 2, with zeros after them
+    // standing for none of the setup's keys.
+    header h = {};
+    long long got = read_all(fd, &h, kCheckpointV1HeaderBytes);
     if (got < 0) refuse("%s", std::strerror(errno));
-    if (got < static_cast<long long>(sizeof h))
+    if (got < static_cast<long long>(kCheckpointV1HeaderBytes))
         refuse("truncated: %lld bytes, shorter than the header", got);
     if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0)
         refuse("not a vdwflow checkpoint (wrong magic)");
     if (h.byte_order != kByteOrderMark)
         refuse("written on a machine of the other byte order");
-    if (h.version != kCheckpointVersion)
-        refuse("format version %u; this program reads version %d", h.version, kCheckpointVersion);
+    if (h.version != 1 && h.version != kCheckpointVersion)
+        refuse("format version %u; this program reads versions 1 and %d", h.version,
+               kCheckpointVersion);
+    const std::size_t header_bytes =
+        h.version == 1 ? kCheckpointV1HeaderBytes : kCheckpointHeaderBytes;
+    if (h.version != 1) {
+        got = read_all(fd, reinterpret_cast<char *>(&h) + kCheckpointV1HeaderBytes,
+                       sizeof h - kCheckpointV1HeaderBytes);
+        if (got < 0) refuse("%s", std::strerror(errno));
+        if (got < static_cast<long long>(sizeof h - kCheckpointV1HeaderBytes))
+            refuse("truncated: shorter than the header");
+    }
     if (h.planes != kCheckpointPlanes)
         refuse("%d planes; version %d has %d", h.planes, kCheckpointVersion, kCheckpointPlanes);
 
@@ -231,8 +292,9 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
     check_real("hkappa", h.kappa, hkappa);
     check_real("hrho_zero", h.rho_zero, hrho_zero);
     check_real("htau", h.tau, htau);
+    check_setup(h);
 
-    const long long expected = static_cast<long long>(file_bytes());
+    const long long expected = static_cast<long long>(file_bytes(header_bytes));
     if (static_cast<long long>(st.st_size) != expected)
         refuse("%s: %lld bytes, a checkpoint of %d x %d nodes has %lld",
                st.st_size < expected ? "truncated" : "too long",
@@ -244,7 +306,7 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
         read_all(fd, &stored_crc, sizeof stored_crc) != static_cast<long long>(sizeof stored_crc))
         refuse("%s", errno != 0 ? std::strerror(errno) : "truncated while reading");
     ::close(fd);
-    std::uint32_t crc = crc32_update(0, &h, sizeof h);
+    std::uint32_t crc = crc32_update(0, &h, header_bytes);
     crc = crc32_update(crc, planes, data_bytes);
     if (crc != stored_crc) refuse("checksum mismatch: the file is damaged");
 

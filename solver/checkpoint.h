@@ -2,9 +2,11 @@
 // in one file per run folder that is replaced atomically. The format is in
 // docs/checkpoint.md:
 //
-//   header   128 bytes: magic "VDWCHKPT", format version, byte-order mark,
+//   header   256 bytes: magic "VDWCHKPT", format version, byte-order mark,
 //            lattice size, step, plane count, the six physical parameters,
-//            the cycle keys of the run that wrote it
+//            the cycle keys of the run that wrote it, its walls, wetting,
+//            solid nodes (a checksum), gravity and snapshot format
+//            (version 1, without these, had 128 bytes: still read)
 //   planes   kCheckpointPlanes planes of hnodes doubles (x fastest): the nine
 //            distributions, then the density a snapshot shows (from which the
 //            next step forms its pressures)
@@ -18,9 +20,10 @@
 #define CHECKPOINT_FILE "vdwflow.checkpoint"
 #define CHECKPOINT_TEMPORARY "vdwflow.checkpoint.tmp"
 
-constexpr int kCheckpointVersion = 1;
+constexpr int kCheckpointVersion = 2;
 constexpr int kCheckpointPlanes = 10;
-constexpr std::size_t kCheckpointHeaderBytes = 128;
+constexpr std::size_t kCheckpointHeaderBytes = 256;
+constexpr std::size_t kCheckpointV1HeaderBytes = 128;
 
 // CRC-32 of `size` bytes, continuing from `crc` (0 to start).
 std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size);
@@ -45,5 +48,8 @@ enum class checkpoint_verdict {
 // the planes into `planes` and checks the checksum. A missing, damaged,
 // truncated or mismatched file ends the run with one line on standard error
 // naming the file and the reason, status 1, before anything is written.
+// The setup's keys that change the physics (walls, wetting, solid nodes,
+// gravity) must be those of the checkpoint; a reference density of gravity
+// "mean" is taken from it, as the run computed it at its start.
 checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, int *step,
                                    int last_step);

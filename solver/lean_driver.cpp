@@ -7,25 +7,41 @@
 
 #include <signal.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "checkpoint.h"
-
 #include "device_mirror.h"
-#include "startup.h"
+#include "initial_state.h"
+#include "kernels/sp_div.cuh"
 #include "lean_state.h"
+#include "param_reader.h"
+#include "reporters.h"
+#include "run_checks.h"
 #include "run_config.h"
+#include "setup.h"
+#include "snapshot.h"
+#include "startup.h"
+#include "vdw_thermo.h"
+#include "vti_writer.h"
 
 static const char usage[] =
     "Usage: vdwflow [OPTION]... [PARAMETER_FILE]\n"
     "Runs the van der Waals lattice Boltzmann solver on the parameters of\n"
     "PARAMETER_FILE (default: nw2cuda.input in the working directory) and writes\n"
     "its snapshots (BP*, BV*, PV*.vtk) into the working directory: the same files\n"
-    "as vdwflow_b, from a fused time step. After the initial snapshot and every\n"
+    "as vdwflow_b, from a fused time step. Its own keys pose drops, bubbles and\n"
+    "slabs, walls that wet, obstacles and gravity, and write velocity and\n"
+    "pressure for ParaView (-houtput vti: PV*.vti and PV*.pvd); the README lists\n"
+    "them. After the initial snapshot and every\n"
     "cycle's snapshot it replaces the checkpoint " CHECKPOINT_FILE ", from which\n"
     "a stopped run continues exactly.\n"
     "\n"
@@ -107,12 +123,165 @@ static void catch_stop_signals()
     sigaction(SIGINT, &action, nullptr);
 }
 
+// ---------------------------------------------------------------------------
+// Snapshots: the files of the other programs, and with -houtput vti or both
+// the VTK XML image data (density, velocity, pressure) of every snapshot and
+// the collection that lists them for ParaView.
+
+static std::vector<vti::entry> hcollection;  // the .vti files of the run so far
+
+static std::string snapshot_file_name(const char *format, const char *tag, int iter)
+{
+    const int length = std::snprintf(nullptr, 0, format, tag, iter);
+    std::string name(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&name[0], name.size(), format, tag, iter);
+    name.pop_back();
+    return name;
+}
+
+[[noreturn]] static void snapshot_write_failed(const std::string &name, int error)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely: %s\n",
+                 name.c_str(), std::strerror(error));
+    std::exit(1);
+}
+
+// Adds the .vti of step `iter` to the collection (a snapshot label rewritten
+// by cycles without steps replaces its entry) and rewrites the .pvd.
+static void add_to_collection(const char *tag, int iter, const std::string &file)
+{
+    const double time = iter * hdelta_time;
+    if (!hcollection.empty() && hcollection.back().file == file)
+        hcollection.back().time = time;
+    else
+        hcollection.push_back({time, file});
+    const std::string collection = snapshot_file_name("PV%s.pvd", tag, 0);
+    const int error = vti::write_collection(collection.c_str(), hcollection);
+    if (error != 0) snapshot_write_failed(collection, error);
+}
+
+// The .vti of the snapshot whose density stands in slot hkn of hgf; the
+// velocity from the distributions of hgf (before any step) or of the level
+// the last step started from.
+static void write_vti_snapshot(const char *tag, bool on_device)
+{
+    double *rho = hgf + static_cast<long long>(hkn) * hnodes;
+    double *ux = hgf + static_cast<long long>(hkux) * hnodes;
+    double *uy = hgf + static_cast<long long>(hkuy) * hnodes;
+    double *pressure = hgf + static_cast<long long>(hkpid) * hnodes;
+    if (on_device) {
+        lean_velocity_to_host(ux, uy, pressure);
+    } else {
+        for (int p = 0; p < hnodes; p++) {
+            double jx = 0.0, jy = 0.0;
+            for (int i = 0; i < hnvelocities; i++) {
+                jx += hgf[static_cast<long long>(i) * hnodes + p] * hcspeed_x[i];
+                jy += hgf[static_cast<long long>(i) * hnodes + p] * hcspeed_y[i];
+            }
+            ux[p] = sp_div(jx, rho[p]);
+            uy[p] = sp_div(jy, rho[p]);
+        }
+    }
+    const vdw::Fluid fluid{htfluid, htcritical};
+    for (int p = 0; p < hnodes; p++) {
+        if (!hsolid_nodes.empty() && hsolid_nodes[static_cast<size_t>(p)]) {
+            ux[p] = uy[p] = pressure[p] = 0.0;
+            continue;
+        }
+        pressure[p] = fluid.pressure(rho[p]);
+    }
+    vti::fields f;
+    f.nx = hnodes_x;
+    f.ny = hnodes_y;
+    f.spacing = hdelta_space;
+    f.density = rho;
+    f.velocity_x = ux;
+    f.velocity_y = uy;
+    f.pressure = pressure;
+    f.solid = hsolid_nodes.empty() ? nullptr : hsolid_nodes.data();
+    const std::string name = snapshot_file_name("PV%s.%09d.vti", tag, hniter);
+    const int error = vti::write_file(name.c_str(), f, hniter, hniter * hdelta_time);
+    if (error != 0) snapshot_write_failed(name, error);
+    add_to_collection(tag, hniter, name);
+}
+
+// The console line "iter=... ntot=..." alone, summed as the snapshot writer
+// sums it, for a run that writes no BP, BV and PV files.
+static void print_snapshot_line()
+{
+    const double *v = hgf + static_cast<long long>(hkn) * hnodes;
+    double ntot = 0.0;
+    for (int y = 0; y < hnodes_y; y++)
+        for (int x = 0; x < hnodes_x; x++)
+            ntot = v[y * hnodes_x + x] + ntot;
+    hntot = ntot;
+    std::printf("iter=%10.10d  ntot=%25.20e\n", hniter, ntot);
+}
+
+// Solid nodes hold no fluid: their density in slot hkn of hgf is 0 (the
+// device keeps the ghost densities of boundaries.h there).
+static void clear_solid_density()
+{
+    if (!hsolid_nodes.empty())
+        for (int p = 0; p < hnodes; p++)
+            if (hsolid_nodes[static_cast<size_t>(p)])
+                hgf[static_cast<long long>(hkn) * hnodes + p] = 0.0;
+}
+
+// A snapshot of the density in slot hkn of hgf (solid nodes show none), in
+// the formats the run asks for; then the check that the run is sound.
+static void write_lean_snapshot(const char *tag, bool on_device)
+{
+    clear_solid_density();
+    if (hsetup.output == output_kind::vti)
+        print_snapshot_line();
+    else
+        profile(tag, hgf, hnodes, hnodes_x, hnodes_y, hkn, hniter, 1.0, 0.0, 2.0, hdelta_space);
+    if (hsetup.output != output_kind::spec)
+        write_vti_snapshot(tag, on_device);
+    check_snapshot_total(hntot, hniter);
+}
+
+// The collection of a resumed run: the .vti files of the snapshots before
+// its checkpoint at step `resumed_from`, as a run that never stopped lists
+// them.
+static void resume_collection(const char *tag, int resumed_from)
+{
+    if (hsetup.output == output_kind::spec) return;
+    for (int c = 0; c <= hncycles; c++) {
+        const int label = hlast_iter + c * hniter_cycle;
+        if (label > resumed_from) break;
+        const std::string name = snapshot_file_name("PV%s.%09d.vti", tag, label);
+        struct stat st;
+        if (::stat(name.c_str(), &st) != 0) continue;
+        if (!hcollection.empty() && hcollection.back().file == name) continue;
+        hcollection.push_back({label * hdelta_time, name});
+    }
+}
+
+// The reference density of -hgravity_reference mean: the mean density of
+// the fluid nodes at the start.
+static void resolve_gravity_reference()
+{
+    if (!hsetup.gravity_reference_mean) return;
+    double total = 0.0;
+    long long fluid = 0;
+    for (int p = 0; p < hnodes; p++)
+        if (hsolid_nodes.empty() || !hsolid_nodes[static_cast<size_t>(p)]) {
+            total += hgf[static_cast<long long>(hkn) * hnodes + p];
+            fluid++;
+        }
+    hsetup.gravity_reference = total / static_cast<double>(fluid);
+}
+
 // The state of step hniter into the checkpoint: the distributions and the
 // density a snapshot shows, slots 0 .. hkn of the host node field array.
 static void checkpoint()
 {
     static_assert(kCheckpointPlanes == 10, "the distributions and the density");
     lean_state_to_host();
+    clear_solid_density();
     write_checkpoint(hgf, hniter);
 }
 
@@ -138,7 +307,9 @@ int run_lean(int argc, char **argv)
 
     if (!options.quiet)
         print_run_header(0);
+    set_parameter_limits(LEAN_MAX_PARAMS, LEAN_TOKEN_SIZE);
     read_run_configuration(options.parameter_file);
+    read_lean_setup(options.parameter_file, options.resume);
     // Snapshot labels hlast_iter + c * hniter_cycle, c = 1 .. hncycles.
     const int last_step = hlast_iter + std::max(hncycles, 0) * std::max(hniter_cycle, 0);
 
@@ -157,11 +328,13 @@ int run_lean(int argc, char **argv)
         init_velocity_set();
         hniter = resumed_from;
         tag = make_run_tag();
+        resume_collection(tag, resumed_from);
     } else {
-        init_lattice();
+        init_lean_lattice();
+        resolve_gravity_reference();
         hniter = hlast_iter;
         tag = make_run_tag();
-        write_snapshot(tag);
+        write_lean_snapshot(tag, false);
     }
     lean_upload();
     if (!options.resume)
@@ -193,7 +366,7 @@ int run_lean(int argc, char **argv)
                         steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
         }
         lean_density_to_host();
-        write_snapshot(tag);
+        write_lean_snapshot(tag, true);
         checkpoint();
         if (stop_signal != 0)
             stop_run(false);

@@ -27,4 +27,9 @@ int lean_density_to_host();
 // the distributions, and the density that a snapshot shows (from which the
 // next step forms its pressures). lean_upload of these gives the same steps.
 int lean_state_to_host();
+// The velocity that a snapshot shows (that of the level the last step
+// started from, momentum over the density in slot hkn of hgf, which
+// lean_density_to_host brings) into ux and uy, hnodes values each; scratch
+// holds hnodes values.
+int lean_velocity_to_host(double *ux, double *uy, double *scratch);
 int lean_free();

@@ -8,29 +8,41 @@
 
 #include "reporters.h"
 
-param params[MAX_PARAMS];
+param params[LEAN_MAX_PARAMS];
 int paramsCount = 0;
 
-// Reads the next whitespace-delimited token into buf (PARAM_TOKEN_SIZE
-// bytes). Returns 0 at the end of the input. A token that does not fit ends
-// the process: nothing is ever stored past the buffer. A read error ends it
+static int max_pairs = MAX_PARAMS;
+static int token_size = PARAM_TOKEN_SIZE;
+
+void set_parameter_limits(int pairs, int size)
+{
+    max_pairs = pairs < LEAN_MAX_PARAMS ? pairs : LEAN_MAX_PARAMS;
+    token_size = size < LEAN_TOKEN_SIZE ? size : LEAN_TOKEN_SIZE;
+}
+
+// Reads the next whitespace-delimited token into buf (token_size bytes).
+// Returns 0 at the end of the input. A token that does not fit ends the
+// process: nothing is ever stored past the buffer. A read error ends it
 // as a file that cannot be opened does, never as the end of the input.
 static int read_token(FILE *file, const char *path, char *buf)
 {
     int start = 0, end = 0;
-    if (std::fscanf(file, " %n%29s%n", &start, buf, &end) != 1) {
+    char format[32];
+    std::snprintf(format, sizeof format, " %%n%%%ds%%n", token_size - 1);
+    if (std::fscanf(file, format, &start, buf, &end) != 1) {
         if (std::ferror(file))
             report_unreadable_file(path);
         return 0;
     }
     // Characters read, not strlen: a token may hold a zero byte.
-    if (end - start == PARAM_TOKEN_SIZE - 1) {
+    if (end - start == token_size - 1) {
         const int next = std::fgetc(file);
         if (next == EOF && std::ferror(file))
             report_unreadable_file(path);
         if (next != EOF && !std::isspace(next)) {
-            std::fprintf(stderr, "%s: a token is longer than %d characters: %s...\n", path,
-                         PARAM_TOKEN_SIZE - 1, buf);
+            // (the start of the token: enough to find it in the file)
+            std::fprintf(stderr, "%s: a token is longer than %d characters: %.40s...\n", path,
+                         token_size - 1, buf);
             end_run(1);
         }
         // The delimiter is whitespace (or the end); the next read skips it anyway.
@@ -55,13 +67,13 @@ void readInputParameters(const char *path)
 
 void read_parameter_stream(FILE *file, const char *path)
 {
-    char token[PARAM_TOKEN_SIZE];
+    char token[LEAN_TOKEN_SIZE];
     int index = 0;
     while (!std::feof(file)) {
         if (read_token(file, path, token)) {
-            if (index >= MAX_PARAMS) {
+            if (index >= max_pairs) {
                 std::fprintf(stderr, "%s: more than %d key and value pairs\n", path,
-                             MAX_PARAMS);
+                             max_pairs);
                 end_run(1);
             }
             params[index].key = copy_token(token);
@@ -74,7 +86,7 @@ void read_parameter_stream(FILE *file, const char *path)
     }
 }
 
-static const char *find_value(const char *key)
+const char *parameter_value(const char *key)
 {
     for (int i = 0; i < paramsCount; i++)
         if (std::strcmp(params[i].key, key) == 0)
@@ -84,7 +96,7 @@ static const char *find_value(const char *key)
 
 int GetInt(const char *key, int *target)
 {
-    const char *value = find_value(key);
+    const char *value = parameter_value(key);
     if (!value)
         return -1;
     *target = static_cast<int>(std::strtol(value, nullptr, 10));
@@ -93,7 +105,7 @@ int GetInt(const char *key, int *target)
 
 double GetDouble(const char *key, double *target)
 {
-    const char *value = find_value(key);
+    const char *value = parameter_value(key);
     if (!value)
         return -1.0;
     *target = std::strtod(value, nullptr);

@@ -7,23 +7,35 @@
 #define MAX_PARAMS 25        // pairs the table holds
 #define PARAM_TOKEN_SIZE 30  // token buffer: at most 29 characters
 
+// vdwflow reads more keys, and file paths among their values: it raises the
+// limits to these before it reads its parameter file.
+#define LEAN_MAX_PARAMS 64
+#define LEAN_TOKEN_SIZE 4096
+
 struct param {
     char *key;
     char *value;
 };
 
-extern param params[MAX_PARAMS];
+extern param params[LEAN_MAX_PARAMS];
 extern int paramsCount;
+
+// The limits the reader enforces: MAX_PARAMS pairs and tokens of at most
+// PARAM_TOKEN_SIZE - 1 characters unless raised (up to the LEAN_ sizes).
+void set_parameter_limits(int max_pairs, int token_size);
 
 // Loads the file into params. A file that cannot be opened or read ends the
 // process ("Error, ptr is NULL" and a line on standard error naming the file
 // and the reason, status 1); a key without a value ends it with status -1; a
-// token over 29 characters or more than 25 pairs ends it with a message on
-// standard error and status 1.
+// token over 29 characters or more than 25 pairs (or the raised limits) ends
+// it with a message on standard error and status 1.
 void readInputParameters(const char *path);
 
 // The same for a stream that is already open; `path` names it in messages.
 void read_parameter_stream(FILE *file, const char *path);
+
+// The value text of the first entry with this key, or null.
+const char *parameter_value(const char *key);
 
 // Lookups of the first entry with this key: 1 (1.0) and the converted value
 // stored in target, or -1 (-1.0) with target untouched.

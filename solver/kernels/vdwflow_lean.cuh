@@ -21,6 +21,7 @@
 #include "../device_constants.cuh"
 #include "lattice_common.cuh"
 #include "launch.h"
+#include "../lean/boundaries.h"
 #include "sp_div.cuh"
 
 constexpr int kLeanPlanes = 11;
@@ -56,12 +57,27 @@ __device__ inline double lean_pressure_difference(double rho)
     return pid - pwaals;
 }
 
-// One time step of every node: from the old level `in` to the new level
+// Forms of the fused step: with walls or solid nodes (their link words: the
+// propagation reflects the links out of a solid, and solid nodes stay empty)
+// and with a body force. Each is its own kernel, chosen once per run, so the
+// periodic step keeps its loop as it is.
+__constant__ double lean_gravity_x;  // acceleration
+__constant__ double lean_gravity_y;
+__constant__ double lean_gravity_ref_x;  // gravity_x times the reference density
+__constant__ double lean_gravity_ref_y;
+
+#ifdef __CUDACC__
+#define LEAN_INLINE __device__ __forceinline__
+#else
+#define LEAN_INLINE __attribute__((always_inline)) inline
+#endif
+
+// One time step of node (ix, iy): from the old level `in` to the new level
 // `out` (both interiors; the images of `out` are refreshed afterwards).
-SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
+template <bool Walls, bool Gravity>
+LEAN_INLINE void lean_node(int ix, int iy, const double *__restrict__ in,
+                           double *__restrict__ out, const unsigned short *__restrict__ links)
 {
-    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
-    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     const int row = lean_row;
     const int plane = lean_plane;
     const int l = lean_cell(ix + nw, iy + nw);
@@ -85,13 +101,19 @@ SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
     const double uy = sp_div(jy, rho);
 
     // Force per unit mass: fourth-order pressure gradient over the density
-    // and the surface-tension term kappa grad(laplacian(rho)).
+    // and the surface-tension term kappa grad(laplacian(rho)); with gravity,
+    // g (1 - n_ref / n): the weight of the fluid less that of a reference
+    // density (0: the whole weight).
     const double gx = eight * diff_x(dp_in, l, 1, row) - diff_x(dp_in, l, 2, row);
     const double gy = eight * diff_y(dp_in, l, 1, row) - diff_y(dp_in, l, 2, row);
     const double tx = diff_x(rho_in, l, 2, row) - two * diff_x(rho_in, l, 1, row);
     const double ty = diff_y(rho_in, l, 2, row) - two * diff_y(rho_in, l, 1, row);
-    const double ax = lb_force(sp_div(gx, two_delta_space), tx, rho);
-    const double ay = lb_force(sp_div(gy, two_delta_space), ty, rho);
+    double ax = lb_force(sp_div(gx, two_delta_space), tx, rho);
+    double ay = lb_force(sp_div(gy, two_delta_space), ty, rho);
+    if (Gravity) {
+        ax += lean_gravity_x - lean_gravity_ref_x / rho;
+        ay += lean_gravity_y - lean_gravity_ref_y / rho;
+    }
 
     // Second-order equilibria; the base term 1 - u^2 / (2 cs^2) first.
     double feq[9];
@@ -104,25 +126,72 @@ SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
     feq[0] = base * (lean_w[0] * rho);
 
     // Upwind cell of velocity i: the home cell minus e_i, in the velocity
-    // order rest, +x, +y, -x, -y, (+,+), (-,+), (-,-), (+,-).
+    // order rest, +x, +y, -x, -y, (+,+), (-,+), (-,-), (+,-); opposite[i]
+    // the velocity -e_i.
     const int upwind[9] = {0, -1, -row, 1, row, -row - 1, -row + 1, row + 1, row - 1};
+    const int opposite[9] = {0, 3, 4, 1, 2, 7, 8, 5, 6};
+    const unsigned link = Walls ? links[l] : 0u;
 
-    // Propagation (a pull from the old level; the rest distribution stays),
+    // Propagation (a pull from the old level; the rest distribution stays;
+    // a link out of a solid brings the node's own opposite distribution back),
     // then BGK relaxation and forcing at the node; the new density is summed
-    // from the new distributions in the order of the moment loop.
+    // from the new distributions in the order of the moment loop. Solid
+    // nodes stay empty.
     const double rate = sp_div(delta_time, tau);
     double n = zero;
     UNROLL_FULLY for (int i = 0; i < 9; ++i)
     {
-        const double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - in[i * plane + l + upwind[i]]);
-        const double g =
-            moved - (rate * (f[i] - feq[i]) -
-                     (ax * (lean_cx[i] - ux) + ay * (lean_cy[i] - uy)) * (feq[i] * dtimetemp));
+        double upstream = in[i * plane + l + upwind[i]];
+        if (Walls && i > 0) upstream = (link >> i) & 1u ? f[opposite[i]] : upstream;
+        const double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - upstream);
+        double g = moved - (rate * (f[i] - feq[i]) -
+                            (ax * (lean_cx[i] - ux) + ay * (lean_cy[i] - uy)) * (feq[i] * dtimetemp));
+        if (Walls) g = link & kLinkSolid ? 0.0 : g;
         out[i * plane + l] = g;
         n += g;
     }
     out[kLeanN * plane + l] = n;
     out[kLeanDp * plane + l] = lean_pressure_difference(rho);
+}
+
+// The periodic step of every node (the threads past the lattice compute
+// padding).
+SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
+{
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
+    lean_node<false, false>(ix, iy, in, out, nullptr);
+}
+
+// The other forms, with the link words of the padded plane.
+template <bool Walls, bool Gravity>
+SIMD_KERNEL(lean_step_form, const double *__restrict__ in, double *__restrict__ out,
+            const unsigned short *__restrict__ links)
+{
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
+    lean_node<Walls, Gravity>(ix, iy, in, out, links);
+}
+
+// Ghost densities of the solid cells next to the fluid, after a step into
+// `out` (from `in`) and the refresh of out's images: the density, a weighted
+// mean of fluid densities of `out` plus the wetting shift, and the pressure
+// difference, lagged as in the fluid: from the ghost density of `in`.
+// boundaries.h has the table and its rules.
+__global__ void lean_ghosts(double *out, const double *in, const int *cells, const int *first,
+                            const int *sources, const double *weights, const double *shifts,
+                            int count)
+{
+    const int stride = gridDim.x * blockDim.x;
+    double *rho = out + kLeanN * lean_plane;
+    for (int g = blockIdx.x * blockDim.x + threadIdx.x; g < count; g += stride) {
+        const int cell = cells[g];
+        double mean = zero;
+        for (int j = first[g]; j < first[g + 1]; ++j)
+            mean += weights[j] * rho[sources[j]];
+        out[kLeanDp * lean_plane + cell] = lean_pressure_difference(in[kLeanN * lean_plane + cell]);
+        rho[cell] = mean + shifts[g];
+    }
 }
 
 // Periodic images of the kLeanPlanes planes of `buffer`: every cell of the

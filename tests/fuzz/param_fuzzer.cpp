@@ -30,7 +30,7 @@ struct Ended {
 
 void reset()
 {
-    for (int i = 0; i < MAX_PARAMS; i++) {
+    for (int i = 0; i < LEAN_MAX_PARAMS; i++) {
         std::free(params[i].key);
         std::free(params[i].value);
         params[i] = param{};

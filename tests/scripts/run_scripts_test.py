@@ -11,11 +11,14 @@ import sys
 import tempfile
 import unittest
 
+import numpy as np
+
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 PLOT_RUN = os.path.join(SCRIPTS, "plot_run.py")
 READ_CHECKPOINT = os.path.join(SCRIPTS, "read_checkpoint.py")
 RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
 PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
+HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
 
 loader_entry = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
@@ -130,6 +133,130 @@ class PlotRun(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(expected, result.stderr.decode())
                 self.assertFalse(os.path.exists(os.path.join(target, "plots")))
+
+
+def vti_bytes(arrays, nx, ny, step, time, spacing=0.0078125):
+    """A .vti snapshot written here, as the solver lays it out (header, then
+    raw little-endian blocks behind 64-bit byte counts), of the arrays given
+    by name, each [y, x] or [y, x, 3]."""
+    head = ['<?xml version="1.0"?>',
+            '<VTKFile type="ImageData" version="1.0" byte_order="LittleEndian" '
+            'header_type="UInt64">',
+            f'<ImageData WholeExtent="0 {nx - 1} 0 {ny - 1} 0 0" Origin="0 0 0" '
+            f'Spacing="{spacing!r} {spacing!r} {spacing!r}">',
+            '<FieldData><DataArray type="Float64" Name="TimeValue" NumberOfTuples="1" '
+            f'format="ascii">{time!r}</DataArray><DataArray type="Int32" Name="step" '
+            f'NumberOfTuples="1" format="ascii">{step}</DataArray></FieldData>',
+            f'<Piece Extent="0 {nx - 1} 0 {ny - 1} 0 0"><PointData Scalars="density">']
+    blocks = b""
+    for name, a in arrays.items():
+        kind = "UInt8" if a.dtype == np.uint8 else "Float64"
+        components = a.shape[2] if a.ndim == 3 else 1
+        head.append(f'<DataArray type="{kind}" Name="{name}" NumberOfComponents="{components}" '
+                    f'format="appended" offset="{len(blocks)}"/>')
+        blocks += struct.pack("<Q", a.nbytes) + np.ascontiguousarray(a).tobytes()
+    head += ['</PointData></Piece></ImageData>', '<AppendedData encoding="raw">']
+    return ("\n".join(head) + "\n   _").encode() + blocks + b"\n</AppendedData>\n</VTKFile>\n"
+
+
+def flow_fields(nx, ny, step, walls):
+    """A drop turning about the lattice's centre, with or without solid rows
+    at the bottom and the top."""
+    y, x = np.mgrid[0:ny, 0:nx].astype(float)
+    r = np.hypot(x - nx / 2, y - ny / 2)
+    rho = 1.0 + 0.6 * np.tanh((ny / 4 - r) / 2) + step * 1e-6
+    swirl = 1e-4 * np.exp(-r / 5)
+    velocity = np.stack([-(y - ny / 2) * swirl, (x - nx / 2) * swirl, 0 * x], axis=-1)
+    arrays = {"density": rho, "velocity": velocity, "pressure": rho / (3 - rho)}
+    if walls:
+        arrays["solid"] = ((y == 0) | (y == ny - 1)).astype(np.uint8)
+    return arrays
+
+
+def same_bits(a, b):
+    return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+class PlotVti(unittest.TestCase):
+    def test_a_run_that_wrote_vti_files_only_is_read_and_drawn(self):
+        nx, ny = 31, 20
+        for walls in (True, False):
+            with self.subTest(walls=walls), tempfile.TemporaryDirectory() as folder:
+                with open(os.path.join(folder, "nw2cuda.input"), "w") as f:
+                    f.write("-htemperature 0.9 -hkappa 0.0001\n")
+                for step in (0, 100, 200):
+                    with open(os.path.join(folder, f"PV{TAG}.{step:09d}.vti"), "wb") as f:
+                        f.write(vti_bytes(flow_fields(nx, ny, step, walls), nx, ny, step,
+                                          step * 1e-4))
+                result = run([PLOT_RUN, folder])
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(b"step 200: density n from", result.stdout)
+                for name in PICTURES + ("velocity.png",):
+                    width, height = png_size(os.path.join(folder, "plots", name))
+                    self.assertGreater(width * height, 0, name)
+
+                _, snapshots = plot_run.find_snapshots(folder)
+                self.assertEqual([step for step, _, _ in snapshots], [0, 100, 200])
+                read = plot_run.read_vti(snapshots[-1][1])
+                written = flow_fields(nx, ny, 200, walls)
+                self.assertTrue(same_bits(read["density"], written["density"]))
+                self.assertTrue(same_bits(read["velocity"],
+                                          np.ascontiguousarray(written["velocity"][..., :2])))
+                self.assertTrue(same_bits(read["pressure"], written["pressure"]))
+                if walls:
+                    self.assertTrue(same_bits(read["solid"], written["solid"] == 1))
+                else:
+                    self.assertIsNone(read["solid"])
+                self.assertEqual((read["step"], read["time"], read["spacing"]),
+                                 (200, 200 * 1e-4, 0.0078125))
+
+                # The campaign's table reads the same snapshots.
+                sys.path.insert(0, SCRIPTS)
+                import campaign_results
+                values = plot_run.read_parameters(os.path.join(folder, "nw2cuda.input"))
+                row = campaign_results.point_row(folder, values, 1.0)
+                self.assertEqual((row["final_step"], row["phases"]), (200, 2))
+
+    def test_vti_files_cut_short_or_inconsistent_are_named(self):
+        nx, ny = 6, 4
+        good = vti_bytes(flow_fields(nx, ny, 0, True), nx, ny, 0, 0.0)
+        counted = good.index(b"\n   _") + 5  # the density's byte count
+        cases = [("no appended data", good[:good.index(b"<AppendedData") + 5]),
+                 ("cut short", good[:len(good) // 2]),
+                 ("cut short", good[:-40]),
+                 ("holds 190 bytes, 192 expected",
+                  good[:counted] + struct.pack("<Q", 190) + good[counted + 8:]),
+                 ("not a .vti snapshot", good.replace(b"WholeExtent=\"0 5", b"WholeExtent=\"0 x"))]
+        for expected, contents in cases:
+            with self.subTest(expected), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, f"PV{TAG}.000000000.vti")
+                with open(path, "wb") as f:
+                    f.write(contents)
+                with self.assertRaisesRegex(plot_run.RunError, expected):
+                    plot_run.read_vti(path)
+                result = run([PLOT_RUN, folder])
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(expected, result.stderr.decode())
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+
+    def test_the_files_of_the_solver_s_writer_read_as_written(self):
+        sample = os.path.join(os.path.dirname(lean), "vti_sample")
+        if not os.access(sample, os.X_OK):
+            self.skipTest(f"no {sample}")
+        sys.path.insert(0, HERE)
+        from vti_vtk_check import SAMPLE_STEPS, sample_fields
+        with tempfile.TemporaryDirectory() as folder:
+            program = run([sample, folder, "13", "7"])
+            self.assertEqual(program.returncode, 0, program.stderr)
+            _, snapshots = plot_run.find_snapshots(folder)
+            self.assertEqual([step for step, _, _ in snapshots], list(SAMPLE_STEPS))
+            for k, (step, path, _) in enumerate(snapshots):
+                read, written = plot_run.read_vti(path), sample_fields(13, 7, k)
+                written["velocity"] = np.ascontiguousarray(written["velocity"][..., :2])
+                written["solid"] = written["solid"] == 1
+                for name, values in written.items():
+                    self.assertTrue(same_bits(read[name], values), f"{name} at step {step}")
+                self.assertEqual((read["step"], read["time"]), (step, step * 1e-4))
 
 
 def console(first_label, cycles, steps):

@@ -210,8 +210,8 @@ TEST(Checkpoint, DamagedOrMismatchedCheckpointsAreRefusedWithoutTouchingAFile)
         {"wrong magic", [](const TempDir &d) { patch(d.file(CHECKPOINT_FILE), 0, "X"); }, 1,
          refused + "not a vdwflow checkpoint (wrong magic)\n"},
         {"another version",
-         [](const TempDir &d) { patch(d.file(CHECKPOINT_FILE), 8, std::string("\x02", 1)); }, 1,
-         refused + "format version 2; this program reads version 1\n"},
+         [](const TempDir &d) { patch(d.file(CHECKPOINT_FILE), 8, std::string("\x03", 1)); }, 1,
+         refused + "format version 3; this program reads versions 1 and 2\n"},
         {"a changed value",
          [&](const TempDir &d) { patch(d.file(CHECKPOINT_FILE), data, "\x7f"); }, 1,
          refused + "checksum mismatch: the file is damaged\n"},
@@ -220,7 +220,7 @@ TEST(Checkpoint, DamagedOrMismatchedCheckpointsAreRefusedWithoutTouchingAFile)
              const std::string p = d.file(CHECKPOINT_FILE);
              std::filesystem::resize_file(p, std::filesystem::file_size(p) - 100);
          },
-         1, refused + "truncated: 5152 bytes, a checkpoint of 8 x 8 nodes has 5252\n"},
+         1, refused + "truncated: 5280 bytes, a checkpoint of 8 x 8 nodes has 5380\n"},
         {"only part of the header",
          [](const TempDir &d) { std::filesystem::resize_file(d.file(CHECKPOINT_FILE), 40); }, 1,
          refused + "truncated: 40 bytes, shorter than the header\n"},
@@ -280,7 +280,7 @@ TEST(Checkpoint, DiskFullWhileWritingKeepsThePreviousCheckpoint)
     ASSERT_EQ(run_program(kLean, dir.path(), {}, {}, {"-q"}).status, 0);
     const std::string previous = read_file(dir.file(CHECKPOINT_FILE));
 
-    // The 8 x 8 snapshot files fit in 4096 bytes, the checkpoint (5252) does not.
+    // The 8 x 8 snapshot files fit in 4096 bytes, the checkpoint (5380) does not.
     write_file(dir.file("nw2cuda.input"), parameters(8, 8, 2, 3));
     const ProcessResult full = run_program(kLean, dir.path(), {}, [] {
         signal(SIGXFSZ, SIG_IGN);

@@ -1,6 +1,7 @@
-// Thermodynamics of the solver's van der Waals fluid, for the physics tests:
-// the equation of state, its chemical potential, the spinodal and the
-// coexisting (equal-area) densities.
+// Thermodynamics of the solver's van der Waals fluid: the equation of state,
+// its chemical potential, the spinodal, the coexisting (equal-area) densities
+// and the width of a flat interface between them. vdwflow poses its drops
+// and slabs with them; the physics tests compare runs against them.
 //
 // Units are the solver's: density in units of the critical density,
 // temperatures T and Tc as the solver derives them (T = htemperature /
@@ -28,6 +29,12 @@ struct Fluid {
     double potential(double n) const
     {
         return T * (std::log(n / (3.0 - n)) + 3.0 / (3.0 - n)) - 2.0 * a * Tc * n;
+    }
+    // Free energy density psi, with p = n psi' - psi and mu = psi' (up to a
+    // term linear in n, which neither sees).
+    double free_energy(double n) const
+    {
+        return n * T * std::log(n / (3.0 - n)) - a * Tc * n * n;
     }
 };
 
@@ -84,6 +91,40 @@ inline Pair coexistence(const Fluid &fl)
     // still cross them.
     const double margin = 1e-9 * (pmax - pmin);
     return branches(bisect(gap, std::fmax(pmin, 0.0) + margin, pmax - margin));
+}
+
+// Width of the flat interface between coexisting densities `pair` for the
+// surface-tension coefficient kappa, as the length W of the profile
+// n = (liquid + vapour) / 2 + (liquid - vapour) / 2 tanh(x / W) with the same
+// steepest slope. At equilibrium kappa n'^2 / 2 = Omega(n), the excess grand
+// potential Omega = psi(n) - psi(vapour) - mu (n - vapour) (Cahn), so the
+// steepest slope is sqrt(2 max Omega / kappa). The tanh profile is exact near
+// the critical point; below it, it is a start close to equilibrium.
+inline double interface_width(const Fluid &fl, Pair pair, double kappa)
+{
+    const double mu = fl.potential(pair.vapour);
+    const auto omega = [&](double n) {
+        return fl.free_energy(n) - fl.free_energy(pair.vapour) - mu * (n - pair.vapour);
+    };
+    // Omega has one maximum between the two densities: sample, then refine
+    // by golden-section search around the best sample.
+    const int samples = 200;
+    const double step = (pair.liquid - pair.vapour) / samples;
+    int best = 1;
+    for (int k = 2; k < samples; ++k)
+        if (omega(pair.vapour + k * step) > omega(pair.vapour + best * step))
+            best = k;
+    double lo = pair.vapour + (best - 1) * step, hi = pair.vapour + (best + 1) * step;
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    for (int i = 0; i < 100; ++i) {
+        const double m1 = hi - g * (hi - lo), m2 = lo + g * (hi - lo);
+        if (omega(m1) < omega(m2))
+            lo = m1;
+        else
+            hi = m2;
+    }
+    const double peak = omega(0.5 * (lo + hi));
+    return 0.5 * (pair.liquid - pair.vapour) / std::sqrt(2.0 * peak / kappa);
 }
 
 }  // namespace vdw
