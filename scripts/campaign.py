@@ -35,10 +35,29 @@ SCRIPTS = os.path.dirname(os.path.abspath(__file__))
 REPOSITORY = os.path.dirname(SCRIPTS)
 ME = os.path.abspath(__file__)
 
-# The keys of the parameter file, and which of them the solver reads as
-# integers.
-INTEGER_KEYS = ("hnodes_x", "hnodes_y", "hniter", "hniter_cycle", "hncycles", "hlast_iter")
-REAL_KEYS = ("hRTzero", "htemperature", "hdelta_time", "hkappa", "hrho_zero", "htau")
+# The keys of the parameter file and what each takes: a whole number, a real,
+# a word out of a list (a tuple of the words), the gravity reference (mean or
+# a density >= 0) or the path of a file. Every solver program reads the first
+# twelve; the rest are vdwflow's own.
+INTEGER, REAL, REFERENCE, PATH = "integer", "real", "reference", "path"
+SOLVER_KEYS = {key: INTEGER for key in ("hnodes_x", "hnodes_y", "hniter", "hniter_cycle",
+                                        "hncycles", "hlast_iter")}
+SOLVER_KEYS.update({key: REAL for key in ("hRTzero", "htemperature", "hdelta_time", "hkappa",
+                                          "hrho_zero", "htau")})
+VDWFLOW_KEYS = {
+    "hinit": ("noise", "slab", "drop", "bubble", "file"),
+    "hinit_x": REAL, "hinit_y": REAL, "hinit_radius": REAL,
+    "hinit_liquid": REAL, "hinit_vapour": REAL, "hinit_width": REAL,
+    "hinit_file": PATH,
+    "hwalls": ("none", "x", "y", "xy"),
+    "hwall_wetting": REAL,
+    "hsolid_file": PATH,
+    "hgravity_x": REAL, "hgravity_y": REAL, "hgravity_reference": REFERENCE,
+    "houtput": ("spec", "vti", "both"),
+    "hscheme": ("upwind",),
+}
+KEYS = {**SOLVER_KEYS, **VDWFLOW_KEYS}
+LEAN_PROGRAM = "vdwflow"       # the program that reads VDWFLOW_KEYS
 PARAMETER_FILE = "nw2cuda.input"
 CONSOLE = "console.txt"
 CHECKPOINT = "vdwflow.checkpoint"  # vdwflow's state, from which --resume continues
@@ -48,8 +67,10 @@ SUBMISSIONS = "slurm/jobs.json"
 POINTS = "points"
 DEFAULT_PROGRAMS = ("vdwflow", "vdwflow_b")  # the first one built is run
 PLAN_ENTRIES = ("base", "program", "folder", "grid", "points")
-SNAPSHOT_NAME = re.compile(r"^PV.*\.(-?\d+)\.vtk$")
-TOKEN_MAX = 29                 # longest token the solver's reader takes
+SNAPSHOT_NAME = re.compile(r"^PV.*\.(-?\d+)\.(vtk|vti)$")
+# The parameter readers' limits: pairs and characters per token, vdwflow's
+# and the other programs'.
+LIMITS = {LEAN_PROGRAM: (64, 4095), None: (25, 29)}
 
 # States of a point, and the batch system's states in which a task is still
 # alive.
@@ -94,24 +115,59 @@ def read_plan(path):
     return plan
 
 
-def check_value(where, key, value):
-    """A value for a key of the parameter file, as the text the file gets."""
-    if key not in INTEGER_KEYS + REAL_KEYS:
+def check_value(where, key, value, folder):
+    """A value for a key of the parameter file, as the text the file gets: a
+    path resolved relative to folder (the plan's), written absolute."""
+    kind = KEYS.get(key)
+    if kind is None:
         raise CampaignError(f"{where}: unknown key '{key}' (the solver reads "
-                            f"{', '.join(INTEGER_KEYS + REAL_KEYS)})")
+                            f"{', '.join(KEYS)})")
+    if isinstance(kind, tuple):
+        if not isinstance(value, str) or value not in kind:
+            raise CampaignError(f"{where}: {key} = {shown(value)} is not one of "
+                                f"{', '.join(chr(34) + w + chr(34) for w in kind)}")
+        return value
+    if kind == PATH:
+        if not isinstance(value, str) or not value:
+            raise CampaignError(f"{where}: {key} = {shown(value)} is not a path in quotes")
+        return resolve_path(where, key, value, folder)
     number = isinstance(value, (int, float)) and not isinstance(value, bool)
+    if kind == REFERENCE:
+        if value == "mean":
+            return value
+        if not number or not math.isfinite(value) or not 0 <= value <= 1e300:
+            raise CampaignError(f"{where}: {key} = {shown(value)} is neither \"mean\" nor a "
+                                "density of 0 or more")
+        return repr(float(value))
     if not number or abs(value) > 1e300 or not math.isfinite(value):
         raise CampaignError(f"{where}: {key} = {str(value)[:30]} is not a finite number")
-    if key in INTEGER_KEYS:
+    if kind == INTEGER:
         if value != int(value) or abs(value) >= 2**31:
             raise CampaignError(f"{where}: {key} = {value!r} is not a 32-bit integer")
         return str(int(value))
     return repr(float(value))
 
 
+def shown(value):
+    return (f'"{value[:40]}"' if isinstance(value, str) else str(value)[:40])
+
+
+def resolve_path(where, key, value, folder):
+    """A file a key names, as an absolute path (a relative one from folder):
+    the point folders lie elsewhere."""
+    path = os.path.normpath(os.path.join(folder, os.path.expanduser(value)))
+    if any(c.isspace() for c in path):
+        raise CampaignError(f"{where}: {key} = {shown(value)}: the path {path[:80]} holds a "
+                            "blank, which a parameter file cannot carry")
+    if not os.path.isfile(path):
+        raise CampaignError(f"{where}: {key} = {shown(value)}: no such file ({path[:200]})")
+    return path
+
+
 def expand_points(path, plan):
     """Every point of the plan as {key: value text}: each listed point with
     every combination of the grid's values."""
+    here = os.path.dirname(os.path.abspath(path))
     grid = plan.get("grid", {})
     listed = plan.get("points", [{}])
     if not isinstance(grid, dict):
@@ -124,13 +180,13 @@ def expand_points(path, plan):
     for key, values in grid.items():
         if not isinstance(values, list) or not values:
             raise CampaignError(f"{path}: grid.{key} must be a non-empty list of values")
-        axes.append([(key, check_value(f"{path}: grid", key, v)) for v in values])
+        axes.append([(key, check_value(f"{path}: grid", key, v, here)) for v in values])
     combinations = [[]]
     for axis in axes:
         combinations = [c + [pair] for c in combinations for pair in axis]
     points = []
     for i, entry in enumerate(listed):
-        fixed = [(key, check_value(f"{path}: points[{i}]", key, v)) for key, v in entry.items()]
+        fixed = [(key, check_value(f"{path}: points[{i}]", key, v, here)) for key, v in entry.items()]
         both = set(entry) & set(grid)
         if both:
             raise CampaignError(f"{path}: {sorted(both)[0]} is both in grid and in points[{i}]")
@@ -149,7 +205,9 @@ def expand_points(path, plan):
 
 
 def read_parameter_pairs(path):
-    """The key and value tokens of a parameter file, in file order."""
+    """The key and value tokens of a parameter file, in file order; the
+    files its keys name (the first of each key, the one the solver reads) as
+    absolute paths, a relative one taken from the file's folder."""
     try:
         with open(path) as f:
             tokens = f.read().split()
@@ -161,11 +219,39 @@ def read_parameter_pairs(path):
     if len(tokens) % 2:
         raise CampaignError(f"{path}: the base parameter file ends with the key "
                             f"'{tokens[-1]}' without its value")
-    long = [t for t in tokens if len(t) > TOKEN_MAX]
-    if long:
-        raise CampaignError(f"{path}: the token '{long[0][:40]}' is longer than the solver's "
-                            f"{TOKEN_MAX} characters")
-    return [[k, v] for k, v in zip(tokens[0::2], tokens[1::2])]
+    pairs, seen = [[k, v] for k, v in zip(tokens[0::2], tokens[1::2])], set()
+    folder = os.path.dirname(os.path.abspath(path))
+    for pair in pairs:
+        key = pair[0][1:]
+        if KEYS.get(key) == PATH and key not in seen:
+            pair[1] = resolve_path(path, key, pair[1], folder)
+        seen.add(key)
+    return pairs
+
+
+def check_program(campaign, program, where):
+    """Refuses a campaign whose parameter files the program cannot read: a
+    key only vdwflow knows, more pairs or longer tokens than its reader
+    takes. program None: the one the run will find (vdwflow's limits now,
+    the found program's when it runs)."""
+    lean = os.path.basename(program or LEAN_PROGRAM) == LEAN_PROGRAM
+    most_pairs, longest = LIMITS[LEAN_PROGRAM if lean else None]
+    name = program or "the program"
+    base_keys = [k[1:] for k, _ in campaign["base"]]
+    for point in campaign["points"]:
+        keys = base_keys + [k for k in point["values"] if k not in base_keys]
+        for key in keys:
+            if not lean and key in VDWFLOW_KEYS:
+                raise CampaignError(f"{where}: -{key} is a key of {LEAN_PROGRAM} only, which "
+                                    f"{name} does not read (run it with {LEAN_PROGRAM})")
+        if len(keys) > most_pairs:
+            raise CampaignError(f"{where}: {len(keys)} key and value pairs, more than the "
+                                f"{most_pairs} that {name} reads")
+        tokens = [t for pair in campaign["base"] for t in pair] + list(point["values"].values())
+        long = [t for t in tokens if len(t) > longest]
+        if long:
+            raise CampaignError(f"{where}: the token '{long[0][:40]}' is longer than the "
+                                f"{longest} characters {name} reads")
 
 
 def parameter_text(base_pairs, values):
@@ -193,6 +279,8 @@ def folder_name(index, width, values, keys, base):
     name = f"p{index:0{width}d}"
     for key in keys:
         text = values.get(key, base.get("-" + key, "none"))
+        if KEYS.get(key) == PATH:
+            text = os.path.splitext(os.path.basename(text))[0]
         name += "_" + key.lstrip("h") + "".join(c if c.isalnum() or c in ".+-" else "_"
                                                 for c in text)
     return name
@@ -218,10 +306,12 @@ def resolve_plan(path, folder=None):
     first = {}
     for k, v in base:
         first.setdefault(k, v)
-    return folder, {
+    campaign = {
         "base": base, "program": program, "keys": keys,
         "points": [{"index": i, "name": folder_name(i, width, p, keys, first), "values": p}
                    for i, p in enumerate(points)]}
+    check_program(campaign, program, path)
+    return folder, campaign
 
 
 def plan_differences(old, new):
@@ -469,6 +559,7 @@ def task(folder, index, program, threads):
     point = points[index]
     where = os.path.join(folder, POINTS, point["name"])
     program = program or find_program(campaign["program"])
+    check_program(campaign, program, folder)
     print(f"{point['name']}: {program} with {threads} thread(s) on {socket.gethostname()}",
           flush=True)
     status = run_point(where, program, threads)
@@ -656,6 +747,7 @@ def command_run(args):
     folder = campaign_folder(args.campaign)
     campaign = load_campaign(folder)
     program = find_program(args.program or campaign["program"])
+    check_program(campaign, program, folder)
     states = point_states(folder, campaign)
     points = to_take(states, args.skip_failed)
     if not points:
@@ -732,6 +824,7 @@ def command_submit(args):
     if not shutil.which("sbatch"):
         raise CampaignError("no sbatch here: submit from a machine of the Slurm cluster")
     program = find_program(args.program or campaign["program"], prefer_gpu=bool(args.gpus_per_task))
+    check_program(campaign, program, folder)
     states = point_states(folder, campaign)
     points = to_take(states, args.skip_failed)
     if not points:

@@ -17,10 +17,7 @@ namespace {
 double shape_density(int ix, int iy)
 {
     const lean_setup &s = hsetup;
-    const double mid = 0.5 * (s.init_liquid + s.init_vapour);
-    const double half = 0.5 * (s.init_liquid - s.init_vapour);
-    const double inside = std::tanh((s.init_radius - shape_distance(ix, iy)) / s.init_width);
-    return s.init == init_kind::bubble ? mid - half * inside : mid + half * inside;
+    return s.init_vapour + (s.init_liquid - s.init_vapour) * liquid_fraction(ix, iy);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ const char *const kKnownKeys[] = {
     "-hnodes_x", "-hnodes_y", "-hniter", "-hniter_cycle", "-hncycles", "-hlast_iter",
     "-hRTzero", "-htemperature", "-hdelta_time", "-hkappa", "-hrho_zero", "-htau",
     "-hinit", "-hinit_x", "-hinit_y", "-hinit_radius", "-hinit_liquid", "-hinit_vapour",
-    "-hinit_width", "-hinit_file", "-hwalls", "-hwall_wetting", "-hsolid_file",
+    "-hinit_width", "-hinit_pool", "-hinit_file", "-hwalls", "-hwall_wetting", "-hsolid_file",
     "-hgravity_x", "-hgravity_y", "-hgravity_reference", "-houtput"};
 
 [[noreturn]] void reject(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -183,7 +183,7 @@ void read_initial_state(bool resuming)
     if (!shape) {
         const char *why = "it applies to -hinit slab, drop and bubble";
         for (const char *key : {"-hinit_x", "-hinit_y", "-hinit_radius", "-hinit_liquid",
-                                "-hinit_vapour", "-hinit_width"})
+                                "-hinit_vapour", "-hinit_width", "-hinit_pool"})
             reject_if_given(key, why);
     }
     if (s.init != init_kind::file)
@@ -223,6 +223,9 @@ void read_initial_state(bool resuming)
         s.init_width = real_value("-hinit_width", width);
         if (!(s.init_width > 0.0))
             reject("-hinit_width %g is not a positive number of nodes", s.init_width);
+        s.init_pool = given("-hinit_pool");
+        s.init_pool_level = real_value("-hinit_pool", 0.0);
+        if (s.init_pool) check_centre("-hinit_pool", s.init_pool_level, hnodes_y);
     }
 
     if (s.init == init_kind::file) {
@@ -308,6 +311,19 @@ double shape_distance(int ix, int iy)
     if (s.init == init_kind::slab) return std::fabs(dx);
     const double dy = separation(iy - s.init_y, hnodes_y, !s.walls_y());
     return std::sqrt(dx * dx + dy * dy);
+}
+
+double liquid_fraction(int ix, int iy)
+{
+    const lean_setup &s = hsetup;
+    const double shape = 0.5 + 0.5 * std::tanh((s.init_radius - shape_distance(ix, iy)) / s.init_width);
+    double liquid = s.init == init_kind::bubble ? 1.0 - shape : shape;
+    if (s.init_pool) {
+        const double pool = 0.5 + 0.5 * std::tanh((s.init_pool_level - iy) / s.init_width);
+        // a drop or a slab joins the pool; a bubble lies in it
+        liquid = s.init == init_kind::bubble ? std::min(liquid, pool) : std::max(liquid, pool);
+    }
+    return liquid;
 }
 
 void read_lean_setup(const char *path, bool resuming)

@@ -17,6 +17,8 @@ struct lean_setup {
     double init_radius = 0.0;           // nodes: radius, or a slab's half thickness
     double init_liquid = 0.0, init_vapour = 0.0;
     double init_width = 0.0;            // nodes: W of the tanh profile
+    bool init_pool = false;             // a liquid pool below a flat surface ...
+    double init_pool_level = 0.0;       // ... at this height (node coordinates)
     std::string init_file;
 
     walls_kind walls = walls_kind::none;
@@ -52,6 +54,11 @@ extern std::vector<double> hinit_density;
 // A resumed run (`resuming`) takes its state from the checkpoint and reads
 // no -hinit_file.
 void read_lean_setup(const char *path, bool resuming);
+
+// Liquid fraction of node (ix, iy) in the initial state of a slab, drop or
+// bubble (with a pool, if one is given): 0 vapour, 1 liquid, joined by the
+// tanh profile of width init_width.
+double liquid_fraction(int ix, int iy);
 
 // Distance of node (ix, iy) from the initial shape's centre, in nodes: along
 // x for a slab, else in the plane; in a periodic direction to the nearest
