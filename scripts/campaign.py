@@ -47,7 +47,7 @@ SOLVER_KEYS.update({key: REAL for key in ("hRTzero", "htemperature", "hdelta_tim
 VDWFLOW_KEYS = {
     "hinit": ("noise", "slab", "drop", "bubble", "file"),
     "hinit_x": REAL, "hinit_y": REAL, "hinit_radius": REAL,
-    "hinit_liquid": REAL, "hinit_vapour": REAL, "hinit_width": REAL,
+    "hinit_liquid": REAL, "hinit_vapour": REAL, "hinit_width": REAL, "hinit_pool": REAL,
     "hinit_file": PATH,
     "hwalls": ("none", "x", "y", "xy"),
     "hwall_wetting": REAL,

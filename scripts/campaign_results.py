@@ -229,11 +229,11 @@ def far_mean(field, side, distance, margin):
     return float(field[far].mean()), bulk
 
 
-def separated_levels(field):
-    contrast = field.max() - field.min()
+def mid_level(field):
+    """The density halfway between the extremes of a separated field."""
     if not np.isfinite(field).all():
         raise ShapeError("not finite")
-    if contrast < ONE_PHASE * abs(field.mean()):
+    if field.max() - field.min() < ONE_PHASE * abs(field.mean()):
         raise ShapeError("one phase left")
     return 0.5 * (field.min() + field.max())
 
@@ -244,7 +244,7 @@ def laplace(field, drop, fluid, width):
     from the mid-density contour; their pressures p(n) and the jump; the
     radius of the area the inside phase covers, sum (n - n_out) / (n_in -
     n_out) = pi R^2, in nodes and in solver units."""
-    level = separated_levels(field)
+    level = mid_level(field)
     sign = 1 if drop else -1
     field, _ = centred(field, sign * (field - level) > 0, (0, 1))
     margin = SHAPE_MARGIN * width
@@ -305,7 +305,7 @@ def contact_angle(field, along_periodic, width):
     points farther than WALL_CLEARANCE nodes from the wall,
     theta = arccos(-(y_c - y_wall) / R), y_wall = -0.5. The lattice has a
     wall opposite too; along it, it is periodic or not."""
-    level = separated_levels(field)
+    level = mid_level(field)
     ny = field.shape[0]
     if along_periodic:
         field, _ = centred(field, field > level, (1,))
@@ -339,10 +339,13 @@ def contact_angle(field, along_periodic, width):
 def shape_of(values):
     """What a point's parameter file poses, for its analysis: ("laplace",
     "drop" | "bubble"), ("wall", "bottom" | "top" | "left" | "right",
-    periodic along the wall), or None."""
+    periodic along the wall), or None (also for a shape joined to a pool,
+    beside a solid mask or under gravity)."""
     init = values.get("hinit", "noise")
     walls = values.get("hwalls", "none")
-    if init not in ("drop", "bubble") or "hsolid_file" in values:
+    if init not in ("drop", "bubble") or "hsolid_file" in values or "hinit_pool" in values:
+        return None
+    if any(parameter(values, key, LEADING_REAL, float) for key in ("hgravity_x", "hgravity_y")):
         return None
     if walls == "none":
         return ("laplace", init)
@@ -478,6 +481,7 @@ def collect(folder, campaign, states):
             row["shape"] = shape
             row["theory"] = (row["t"], parameter(values, "hkappa", LEADING_REAL, float),
                              parameter(values, "hRTzero", LEADING_REAL, float) or 1.0)
+            row["initial_radius"] = parameter(values, "hinit_radius", LEADING_REAL, float)
             row["setup"], found = analyse_shape(shape, row.get("field"), values)
             row.update(found)
         row.pop("field", None)
@@ -531,9 +535,18 @@ def number(value):
 
 def plot_sweep(path, rows, keys, folder):
     """Bulk densities, interface, surface tension and drift against the first
-    swept key, a curve for each combination of the other keys' values;
-    points that did not end well marked on the axis."""
-    key = keys[0]
+    swept key that takes numbers (else the point's number), a curve for each
+    combination of the other keys' values; points that did not end well
+    marked on the axis."""
+    numeric = [k for k in keys if all(math.isfinite(number(r[k])) for r in rows)]
+    if numeric:
+        key = numeric[0]
+        keys = [key] + [k for k in keys if k != key]
+    else:
+        key = "point number"
+        for i, r in enumerate(rows):
+            r[key] = i
+        keys = [key] + keys
     fig, axes = plt.subplots(2, 2, figsize=(10, 7), sharex=True, layout="constrained")
     fig.suptitle(f"campaign {os.path.basename(os.path.abspath(folder))}: "
                  f"{len(rows)} points against {key}", fontsize=10)
@@ -669,9 +682,9 @@ def laplace_fit(rows):
     """a and sigma of the least-squares line jump = a + sigma / R through the
     analysed drops and bubbles (R in solver units); None under two points."""
     rows = [r for r in analysed(rows, "pressure_jump") if not r.get("unfitted")]
-    if len({round(r["radius"], 12) for r in rows}) < 2:
-        return None
     inverse = np.array([1 / r["radius"] for r in rows])
+    if len(rows) < 2 or np.ptp(inverse) < 0.05 * inverse.mean():
+        return None
     jump = np.array([r["pressure_jump"] for r in rows])
     (a, sigma), *_ = np.linalg.lstsq(np.column_stack([np.ones_like(inverse), inverse]), jump,
                                      rcond=None)
@@ -723,13 +736,15 @@ def plot_laplace(path, rows, folder):
 
 
 def laplace_table(rows):
-    lines = ["| point | setup | R (nodes) | R | inside | outside | jump | "
-             "sigma_flat / R | ratio |", "|---|---|---|---|---|---|---|---|---|"]
+    lines = ["| point | setup | initial radius (nodes) | R (nodes) | R | inside | outside | "
+             "jump | sigma_flat / R | ratio |", "|---|---|---|---|---|---|---|---|---|---|"]
     for r in rows:
         if not math.isfinite(number(r.get("pressure_jump", NAN))):
-            lines.append(f"| {r['point']} | {r['setup']}, {r['status']} | | | | | | | |")
+            lines.append(f"| {r['point']} | {r['setup']}, {r['status']} | "
+                         f"{r['initial_radius']:g} | | | | | | | |")
             continue
-        lines.append(f"| {r['point']} | {r['setup']} | {r['radius_nodes']:.2f} | "
+        lines.append(f"| {r['point']} | {r['setup']} | {r['initial_radius']:g} | "
+                     f"{r['radius_nodes']:.2f} | "
                      f"{r['radius']:.4f} | {r['inside_density']:.5f} | "
                      f"{r['outside_density']:.5f} | {r['pressure_jump']:.5f} | "
                      f"{r['cahn_jump']:.5f} | {r['pressure_jump'] / r['cahn_jump']:.3f} |")
@@ -737,7 +752,7 @@ def laplace_table(rows):
     for key, members in theory_groups(rows).items():
         flat, fit = flat_tension(key), laplace_fit(members)
         said = (f"jump = {fit[0]:.3e} + {fit[1]:.4g} / R, sigma_fit / sigma_flat = "
-                f"{fit[1] / flat:.3f}" if fit else "fewer than two radii: no fit")
+                f"{fit[1] / flat:.3f}" if fit else "no fit (fewer than two radii 5 % apart)")
         lines.append(f"{group_words(key).replace('$', '').replace(chr(92), '')}: "
                      f"sigma_flat {flat:.4g} (Cahn); least squares {said}")
     return "\n".join(lines) + "\n"

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -50,8 +51,15 @@ void check(cudaError_t status, const char *what)
 [[noreturn]] void usage(const char *why)
 {
     std::fprintf(stderr,
-                 "step_timer: %s\nusage: step_timer_%s NODES_X NODES_Y STEPS  (positive integers)\n",
-                 why, VARIANT_LETTER);
+                 "step_timer: %s\nusage: step_timer_%s NODES_X NODES_Y STEPS%s  (positive "
+                 "integers)\n",
+                 why, VARIANT_LETTER,
+#ifdef LEAN_STEP
+                 " [walls]"
+#else
+                 ""
+#endif
+    );
     std::exit(2);
 }
 
@@ -105,7 +113,14 @@ constexpr int kBytesPerNode = kStepBytesPerNode;
 
 int main(int argc, char **argv)
 {
+#ifdef LEAN_STEP
+    // "walls": the step with walls around the box, wetting and gravity.
+    const bool walls = argc == 5 && std::strcmp(argv[4], "walls") == 0;
+    if (argc != 4 && !walls) usage("three arguments expected, and perhaps walls");
+#else
+    const bool walls = false;
     if (argc != 4) usage("three arguments expected");
+#endif
     const int steps = positive_argument(argv[3]);
 
     // The run of examples/nw2cuda.input on a lattice of the given size.
@@ -121,6 +136,11 @@ int main(int argc, char **argv)
     check_run_configuration();
 
 #ifdef LEAN_STEP
+    if (walls) {
+        hsetup.walls = walls_kind::xy;
+        hsetup.wall_wetting = 4e-4;
+        hsetup.gravity_y = -0.05;
+    }
     host_allocation();
     lean_allocation();
     init_lattice();
@@ -196,9 +216,9 @@ int main(int argc, char **argv)
     const double mlups = hnodes / (ms_per_step * 1e3);
     const double gbps = mlups * 1e6 * kBytesPerNode / 1e9;
     const double copy_gbps = 2.0 * static_cast<double>(copy_bytes) * kCopies / (copy_ms * 1e-3) / 1e9;
-    std::printf("step_timer variant=%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
+    std::printf("step_timer variant=%s%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
                 "bytes_per_node=%d GBps=%.1f copy_GBps=%.1f roofline=%.2f\n",
-                VARIANT_LETTER, hnodes_x, hnodes_y, steps, ms_per_step, mlups,
+                VARIANT_LETTER, walls ? "+walls" : "", hnodes_x, hnodes_y, steps, ms_per_step, mlups,
                 kBytesPerNode, gbps, copy_gbps, gbps / copy_gbps);
 
     check(cudaEventDestroy(start), "cudaEventDestroy");

@@ -127,45 +127,45 @@ __device__ inline void pb_pressures_in_slots(double *dgf_one, const pb_offsets &
 
 // `row` is the width of a padded row (lnodes_x in the halo lattice).
 
-__device__ inline double axis_x(const double *q, int l, int d)
+__device__ FORCE_INLINE double axis_x(const double *q, int l, int d)
 {
     return waxis * (q[l + d] - q[l - d]);
 }
 
-__device__ inline double diag_x(const double *q, int l, int d, int row)
+__device__ FORCE_INLINE double diag_x(const double *q, int l, int d, int row)
 {
     const int dy = d * row;
     return wdiag * (q[l + d + dy] + q[l + d - dy] - q[l - d + dy] - q[l - d - dy]);
 }
 
-__device__ inline double axis_y(const double *q, int l, int d, int row)
+__device__ FORCE_INLINE double axis_y(const double *q, int l, int d, int row)
 {
     const int dy = d * row;
     return waxis * (q[l + dy] - q[l - dy]);
 }
 
-__device__ inline double diag_y(const double *q, int l, int d, int row)
+__device__ FORCE_INLINE double diag_y(const double *q, int l, int d, int row)
 {
     const int dy = d * row;
     return wdiag * (q[l + d + dy] + q[l - d + dy] - q[l - d - dy] - q[l + d - dy]);
 }
 
-__device__ inline double diff_x(const double *q, int l, int d, int row)
+__device__ FORCE_INLINE double diff_x(const double *q, int l, int d, int row)
 {
     return axis_x(q, l, d) + diag_x(q, l, d, row);
 }
 
-__device__ inline double diff_y(const double *q, int l, int d, int row)
+__device__ FORCE_INLINE double diff_y(const double *q, int l, int d, int row)
 {
     return axis_y(q, l, d, row) + diag_y(q, l, d, row);
 }
 
 // The same on the halo lattice.
-__device__ inline double diag_x(const double *q, int l, int d) { return diag_x(q, l, d, lnodes_x); }
-__device__ inline double axis_y(const double *q, int l, int d) { return axis_y(q, l, d, lnodes_x); }
-__device__ inline double diag_y(const double *q, int l, int d) { return diag_y(q, l, d, lnodes_x); }
-__device__ inline double diff_x(const double *q, int l, int d) { return diff_x(q, l, d, lnodes_x); }
-__device__ inline double diff_y(const double *q, int l, int d) { return diff_y(q, l, d, lnodes_x); }
+__device__ FORCE_INLINE double diag_x(const double *q, int l, int d) { return diag_x(q, l, d, lnodes_x); }
+__device__ FORCE_INLINE double axis_y(const double *q, int l, int d) { return axis_y(q, l, d, lnodes_x); }
+__device__ FORCE_INLINE double diag_y(const double *q, int l, int d) { return diag_y(q, l, d, lnodes_x); }
+__device__ FORCE_INLINE double diff_x(const double *q, int l, int d) { return diff_x(q, l, d, lnodes_x); }
+__device__ FORCE_INLINE double diff_y(const double *q, int l, int d) { return diff_y(q, l, d, lnodes_x); }
 
 // ---------------------------------------------------------------------------
 // Offsets of lb_time_step, formed once per thread before the node loop:
@@ -211,7 +211,7 @@ __device__ inline lb_offsets lb_make_offsets()
 // Force per unit mass at home cell l: pressure gradient over density plus the
 // surface-tension term; the (gx / 2h) / rho quotient stays in single
 // precision between its two divisions.
-__device__ inline double lb_force(double grad_over_2h, double third, double rho)
+__device__ FORCE_INLINE double lb_force(double grad_over_2h, double third, double rho)
 {
     return sp_div(grad_over_2h, rho) + kappa * sp_div(third, delta_space_three_three);
 }

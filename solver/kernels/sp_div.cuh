@@ -6,7 +6,16 @@
 
 #include <cuda_runtime.h>
 
-__host__ __device__ inline double sp_div(double numerator, double denominator)
+// Small device helpers of the kernels are always inlined: on the cpu backend
+// a kernel's body must be one straight piece of code for its loop over the
+// threads to become a vector loop, however many kernels a program holds.
+#ifdef __CUDACC__
+#define FORCE_INLINE __forceinline__
+#else
+#define FORCE_INLINE __attribute__((always_inline)) inline
+#endif
+
+__host__ __device__ FORCE_INLINE double sp_div(double numerator, double denominator)
 {
     return static_cast<double>(static_cast<float>(numerator) / static_cast<float>(denominator));
 }

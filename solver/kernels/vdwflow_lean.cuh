@@ -18,6 +18,8 @@
 // before the step's collision).
 #pragma once
 
+#include <cstring>
+
 #include "../device_constants.cuh"
 #include "lattice_common.cuh"
 #include "launch.h"
@@ -43,14 +45,14 @@ __constant__ double lean_cy[9];
 __constant__ double lean_w[9];
 
 // Cell (lx, ly) of a padded plane, lx and ly counted from the padded corner.
-__device__ inline int lean_cell(int lx, int ly)
+__device__ FORCE_INLINE int lean_cell(int lx, int ly)
 {
     return lx + ly * lean_row;
 }
 
 // Van der Waals pressure from the density rho of the step before,
 // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
-__device__ inline double lean_pressure_difference(double rho)
+__device__ FORCE_INLINE double lean_pressure_difference(double rho)
 {
     const double pid = rho * tfluid;
     const double pwaals = sp_div(pid * three, three - rho) - ((tcritical * awaals) * rho) * rho;
@@ -66,16 +68,29 @@ __constant__ double lean_gravity_y;
 __constant__ double lean_gravity_ref_x;  // gravity_x times the reference density
 __constant__ double lean_gravity_ref_y;
 
+// a where `pick_a` is 1, b where it is 0, without a branch: on the cpu backend the bits
+// are blended, so that the compiler cannot sink the computation of a value
+// into a branch of its own (which would keep the loop from vectorising).
+__device__ FORCE_INLINE double lean_select(unsigned pick_a, double a, double b)
+{
 #ifdef __CUDACC__
-#define LEAN_INLINE __device__ __forceinline__
+    return pick_a ? a : b;
 #else
-#define LEAN_INLINE __attribute__((always_inline)) inline
+    const unsigned long long mask = 0ull - static_cast<unsigned long long>(pick_a);
+    unsigned long long bits_a, bits_b;
+    std::memcpy(&bits_a, &a, sizeof a);
+    std::memcpy(&bits_b, &b, sizeof b);
+    const unsigned long long bits = (bits_a & mask) | (bits_b & ~mask);
+    double r;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
 #endif
+}
 
 // One time step of node (ix, iy): from the old level `in` to the new level
 // `out` (both interiors; the images of `out` are refreshed afterwards).
 template <bool Walls, bool Gravity>
-LEAN_INLINE void lean_node(int ix, int iy, const double *__restrict__ in,
+__device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict__ in,
                            double *__restrict__ out, const unsigned short *__restrict__ links)
 {
     const int row = lean_row;
@@ -142,11 +157,11 @@ LEAN_INLINE void lean_node(int ix, int iy, const double *__restrict__ in,
     UNROLL_FULLY for (int i = 0; i < 9; ++i)
     {
         double upstream = in[i * plane + l + upwind[i]];
-        if (Walls && i > 0) upstream = (link >> i) & 1u ? f[opposite[i]] : upstream;
+        if (Walls && i > 0) upstream = lean_select((link >> i) & 1u, f[opposite[i]], upstream);
         const double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - upstream);
         double g = moved - (rate * (f[i] - feq[i]) -
                             (ax * (lean_cx[i] - ux) + ay * (lean_cy[i] - uy)) * (feq[i] * dtimetemp));
-        if (Walls) g = link & kLinkSolid ? 0.0 : g;
+        if (Walls) g = lean_select(link & kLinkSolid, 0.0, g);
         out[i * plane + l] = g;
         n += g;
     }

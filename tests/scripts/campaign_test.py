@@ -297,6 +297,113 @@ class Resuming(Folder):
                     self.assertEqual(a.read(), b.read(), name)
 
 
+class VdwflowKeys(Folder):
+    """vdwflow's own keys in plans: typed, paths made absolute, refused for
+    a program that does not read them."""
+
+    def test_words_references_and_paths_reach_the_parameter_files(self):
+        os.makedirs(os.path.join(self.dir, "setups"))
+        os.makedirs(os.path.join(self.dir, "data"))
+        for name in ("setups/mask.pgm", "data/start.npy", "data/other.npy"):
+            self.write(name, "x")
+        # The base's path is relative to the base, the plan's to the plan.
+        self.write("setups/lean.input", BASE + "-hsolid_file mask.pgm\n-houtput spec\n")
+        plan = self.write("plan.toml", f'base = "setups/lean.input"\nprogram = "{lean}"\n'
+                          'grid = { hinit_file = ["data/start.npy", "data/other.npy"] }\n'
+                          'points = [{ hinit = "file", houtput = "vti", hgravity_y = -0.1, '
+                          'hgravity_reference = "mean" },\n'
+                          '          { hinit = "file", hwalls = "xy", hgravity_y = -0.1, '
+                          'hgravity_reference = 0.5 }]\n')
+        folder = campaign.plan_campaign(plan, os.path.join(self.dir, "c"), quiet=True)
+        points = campaign.load_campaign(folder)["points"]
+        # Named by the files' names, not their paths.
+        self.assertEqual(points[0]["name"],
+                         "p000_outputvti_gravity_referencemean_init_filestart_wallsnone")
+        with open(os.path.join(folder, "points", points[3]["name"], "nw2cuda.input")) as f:
+            text = f.read()
+        for line in (f"-hsolid_file {self.dir}/setups/mask.pgm\n", "-houtput spec\n",
+                     f"-hinit_file {self.dir}/data/other.npy\n", "-hinit file\n",
+                     "-hwalls xy\n", "-hgravity_reference 0.5\n", "-hgravity_y -0.1\n"):
+            self.assertIn(line, text)
+
+    def test_a_wrong_value_or_a_key_the_program_cannot_read_is_refused(self):
+        self.write("start.npy", "x")
+        many = BASE + "-hinit_x 1.0\n" * 53
+        self.write("many.input", many)
+        self.write("long.input", BASE + "-htau 0.00100000000000000000000000000\n")
+        cases = [
+            (lean, 'grid = { hinit = ["drop", "droplet"] }', 'hinit = "droplet" is not one '
+             'of "noise", "slab", "drop", "bubble", "file"'),
+            (lean, "grid = { hwalls = [1] }", "hwalls = 1 is not one of"),
+            (lean, 'grid = { hgravity_reference = ["median"] }', 'neither "mean" nor a density'),
+            (lean, "grid = { hgravity_reference = [-1.0] }", 'neither "mean" nor a density'),
+            (lean, 'grid = { hinit_file = ["gone.npy"] }', "hinit_file = \"gone.npy\": no such "
+             "file"),
+            (lean, "grid = { hsolid_file = [3] }", "is not a path in quotes"),
+            (lean, 'grid = { hinit_file = ["my data/start.npy"] }', "holds a blank"),
+            (vdwflow, 'grid = { hwalls = ["y", "x"] }', "-hwalls is a key of vdwflow only"),
+            (lean, 'base = "many.input"\ngrid = { htau = [1e-3] }', "65 key and value pairs, "
+             "more than the 64"),
+            (vdwflow, 'base = "long.input"\ngrid = { htau = [1e-3] }', "longer than the 29 "
+             "characters"),
+        ]
+        for program, body, named in cases:
+            with self.subTest(named):
+                if not body.startswith("base"):
+                    body = 'base = "base.input"\n' + body
+                result = tool("plan", self.write("bad.toml", f'program = "{program}"\n' + body),
+                              cwd=self.dir)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn(named, result.stderr)
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "campaigns", "bad")))
+        # Without a program in the plan: refused by run, with the program it found.
+        plan = self.write("open.toml", 'base = "base.input"\ngrid = { hwalls = ["y", "x"] }\n')
+        refused = tool("run", plan, "--program", vdwflow, cwd=self.dir)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn("-hwalls is a key of vdwflow only", refused.stderr)
+        self.assertNotIn("run.json", str(list(os.walk(os.path.join(self.dir, "campaigns")))))
+
+
+class Shapes(Folder):
+    def test_drops_bubbles_and_a_wall_drop_are_analysed_from_their_vti_files(self):
+        self.write("base.input", BASE.replace("32 -hnodes_y 8", "64 -hnodes_y 64").replace(
+            "0.0002", "0.0004") + "-hinit drop -hinit_radius 22 -houtput vti\n")
+        plan = self.write("plan.toml", f'base = "base.input"\nprogram = "{lean}"\n'
+                          'points = [{ hinit = "drop" }, { hinit = "bubble" },\n'
+                          '  { hnodes_y = 32, hwalls = "y", hinit_y = -0.5, hinit_radius = 14, '
+                          "hwall_wetting = 4e-4 }]\n")
+        ran = tool("run", plan, "--jobs", "2", cwd=self.dir)
+        self.assertEqual(ran.returncode, 0, ran.stdout + ran.stderr)
+        folder = os.path.join(self.dir, "campaigns", "plan")
+        names = [p["name"] for p in campaign.load_campaign(folder)["points"]]
+        self.assertEqual(campaign.last_step(os.path.join(folder, "points", names[0])), 200)
+        collected = tool("collect", folder, cwd=self.dir)
+        self.assertEqual(collected.returncode, 0, collected.stderr)
+        drop, bubble, wall = self.read_csv(folder)
+        self.assertEqual([r["setup"] for r in (drop, bubble, wall)],
+                         ["drop", "bubble", "drop on the bottom wall"])
+        for row, inside, outside in ((drop, 1.6, 0.5), (bubble, 0.5, 1.6)):
+            self.assertAlmostEqual(float(row["inside_density"]), inside, delta=0.1)
+            self.assertAlmostEqual(float(row["outside_density"]), outside, delta=0.1)
+            self.assertAlmostEqual(float(row["radius_nodes"]), 22, delta=2)
+            self.assertGreater(float(row["pressure_jump"]), 0)
+        self.assertEqual(wall["wall_wetting"], "0.0004")
+        self.assertAlmostEqual(float(wall["young_angle"]), 73.7, delta=0.1)
+        self.assertTrue(20 < float(wall["contact_angle"]) < 160, wall["contact_angle"])
+        for picture in ("laplace.png", "contact_angle.png", "laplace.md", "contact_angle.md"):
+            self.assertTrue(os.path.getsize(os.path.join(folder, picture)) > 100)
+        # A point whose snapshots are gone keeps its row, told why it has no figures.
+        point = os.path.join(folder, "points", names[2])
+        for name in os.listdir(point):
+            if name.startswith("PV"):
+                os.remove(os.path.join(point, name))
+        self.assertEqual(tool("collect", folder, cwd=self.dir).returncode, 0)
+        wall = self.read_csv(folder)[2]
+        self.assertEqual(wall["setup"], "drop on the bottom wall (not analysed: no snapshot)")
+        self.assertEqual((wall["status"], wall["contact_angle"]), ("done", ""))
+
+
 class SlabAnalysis(unittest.TestCase):
     def test_a_tanh_slab_gives_its_densities_width_and_surface_tension(self):
         # n = a + b tanh(x / w) at two interfaces: 10-90 % width 2 w atanh(0.8),
