@@ -26,7 +26,19 @@ cmake --build --preset "$preset" -j "$(nproc)" --target vdwflow
 
 dir="run/$(date +%Y%m%d-%H%M%S)"
 mkdir -p "$dir"
-cp "$input" "$dir/nw2cuda.input"
+# The run reads its parameter file in the run folder: the files it names
+# (-hinit_file, -hsolid_file) are found where they lie beside the original.
+awk -v here="$(dirname "$input")" '
+  { for (i = 1; i <= NF; i++) tokens[n++] = $i }
+  END {
+    for (i = 0; i + 1 < n; i += 2) {
+      value = tokens[i + 1]
+      if ((tokens[i] == "-hinit_file" || tokens[i] == "-hsolid_file") && value !~ /^\//)
+        value = here "/" value
+      print tokens[i], value
+    }
+    if (n % 2) print tokens[n - 1]
+  }' "$input" >"$dir/nw2cuda.input"
 echo "== running build/$preset/bin/vdwflow in $dir (its console: $dir/console.txt)"
 # Line-buffered standard output keeps the console's lines in the order a
 # terminal would show them.
@@ -54,5 +66,10 @@ fi
 
 echo "== pictures (scripts/plot_run.py $dir)"
 scripts/plot_run.py "$dir"
-echo "== snapshot files in $dir: BP* density profile along the middle row (x, density),"
-echo "   BV* density image, plain PGM (dark is liquid), PV*.vtk density for ParaView"
+if compgen -G "$dir/BP*" >/dev/null; then
+  echo "== snapshot files in $dir: BP* density profile along the middle row (x, density),"
+  echo "   BV* density image, plain PGM (dark is liquid), PV*.vtk density for ParaView"
+fi
+if compgen -G "$dir/PV*.pvd" >/dev/null; then
+  echo "== for ParaView: $(ls "$dir"/PV*.pvd) (every snapshot's .vti: density, velocity, pressure)"
+fi

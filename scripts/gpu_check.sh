@@ -44,6 +44,10 @@ programs_bench=(prodbench_a prodbench_b prodbench_c orderbench_a orderbench_b)
 
 # The reference runs: name, nodes x, nodes y, steps per cycle, cycles.
 cases=("square 128 128 200 2" "wide 120 72 100 3")
+# vdwflow's setups: a drop on the wetting floor of a closed box with an
+# obstacle (a PGM mask), gravity, and .vti snapshots beside the others.
+setup_keys="-hinit drop -hinit_radius 12 -hinit_y -0.5 -hwalls xy -hwall_wetting 4e-4
+-hsolid_file mask.pgm -hgravity_y -0.05 -houtput both"
 
 # The example's parameter file with another lattice and cycle count.
 make_input() {  # nx ny niter_cycle ncycles
@@ -52,12 +56,29 @@ make_input() {  # nx ny niter_cycle ncycles
     "$root/examples/nw2cuda.input"
 }
 
-# Runs a solver program in a fresh folder holding the given input.
+# Runs a solver program in a fresh folder holding the given input (and the
+# mask of the setups' run beside it, where there is one).
 run_solver() {  # binary folder input-file [command prefix...]
   local binary=$1 dir=$2 input=$3
   shift 3
   rm -rf "$dir" && mkdir -p "$dir" && cp "$input" "$dir/nw2cuda.input"
+  [ ! -f "$(dirname "$input")/mask.pgm" ] || cp "$(dirname "$input")/mask.pgm" "$dir/"
   (cd "$dir" && "$@" "$binary" >stdout.txt 2>stderr.txt)
+}
+
+# The setups' input and its mask (64 x 48 nodes, a block of solid nodes).
+make_setups() {  # folder
+  make_input 64 48 100 2 >"$1/setups.input"
+  echo "$setup_keys" >>"$1/setups.input"
+  {
+    printf 'P2\n64 48\n255\n'
+    for ((y = 47; y >= 0; y--)); do
+      for ((x = 0; x < 64; x++)); do
+        if ((x >= 44 && x < 52 && y >= 20 && y < 30)); then printf '0 '; else printf '255 '; fi
+      done
+      echo
+    done
+  } >"$1/mask.pgm"
 }
 
 prepare() {
@@ -83,6 +104,16 @@ prepare() {
       echo "$p, $name lattice ${nx}x$ny: $(ls "$dir"/*.gz | wc -l) files"
     done
   done
+  mkdir -p "$ref_dir/setups-input"
+  make_setups "$ref_dir/setups-input"
+  dir=$ref_dir/setups/vdwflow
+  run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/setups-input/setups.input" ||
+    { echo "gpu_check prepare: vdwflow failed on the setups input:"; cat "$dir/stderr.txt"; exit 1; }
+  grep '^iter=' "$dir/stdout.txt" >"$dir/totals.txt"
+  rm "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input" "$dir/mask.pgm"
+  gzip -n -9 "$dir"/B* "$dir"/PV*
+  echo "vdwflow, setups (walls, obstacle, wetting, gravity, .vti): $(ls "$dir"/*.gz | wc -l) files"
+
   # A checkpoint of the square run after its first cycle, which the GPU
   # resumes: its second cycle must give the reference files.
   read -r name nx ny niter ncycles <<<"${cases[0]}"
@@ -197,6 +228,32 @@ compare_solvers() {
   done
 }
 
+# vdwflow's setups on the GPU against the cpu backend: every file (.vti and
+# .pvd too) and the totals.
+compare_setups() {
+  local ref=$ref_dir/setups/vdwflow dir=$check_dir/run/setups/vdwflow
+  bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow' '$dir' '$ref_dir/setups-input/setups.input'"
+  local rc=$? same=0 differ=0 extra=0
+  for f in "$ref"/*.gz; do
+    local file=$dir/$(basename "${f%.gz}")
+    if [ -f "$file" ] && gzip -dc "$f" | cmp -s - "$file"; then
+      same=$((same + 1))
+    else
+      differ=$((differ + 1))
+      echo "differs or missing: $file" >>"$check_dir/differences.txt"
+    fi
+  done
+  for f in "$dir"/B* "$dir"/PV*; do
+    [ -e "$f" ] && [ ! -e "$ref/$(basename "$f").gz" ] && extra=$((extra + 1))
+  done
+  local totals=same verdict=pass
+  cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
+  [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
+    verdict=FAIL
+  row "vdwflow setups 64x48 = cpu backend" "$verdict" \
+    "$(exit_text "$rc"); files (.vti, .pvd too): $same identical, $differ differ, $extra extra; totals $totals"
+}
+
 # vdwflow resumed on the GPU: from the cpu backend's checkpoint after the
 # square run's first cycle, and from its own after the GPU stopped there; both
 # must end with the reference files of the run that never stopped.
@@ -251,12 +308,17 @@ sanitize() {
   for p in "${programs_solver[@]}" "${programs_bench[@]}"; do jobs+=("memcheck $p"); done
   for p in orderbench_a orderbench_b prodbench_b; do jobs+=("racecheck $p" "synccheck $p"); done
   jobs+=("racecheck vdwflow")
+  # vdwflow's other kernels: walls, obstacle, ghost densities, gravity.
+  make_setups "$dir"
+  jobs+=("memcheck vdwflow setups" "racecheck vdwflow setups")
   local t
   t=$(bound 150)
   for j in "${jobs[@]}"; do
-    read -r tool p <<<"$j"
+    read -r tool p setups <<<"$j"
     (
-      cd "$dir" && mkdir -p "$tool-$p" && cd "$tool-$p" && cp ../small.input nw2cuda.input &&
+      cd "$dir" && mkdir -p "$tool-$p$setups" && cd "$tool-$p$setups" &&
+        if [ -n "$setups" ]; then cp ../setups.input nw2cuda.input && cp ../mask.pgm .; else
+          cp ../small.input nw2cuda.input; fi &&
         timeout -k 3 "$t" "$sanitizer" --tool "$tool" --error-exitcode 99 \
           "$bin_dir/$p" >log.txt 2>&1
       echo $? >rc
@@ -264,13 +326,13 @@ sanitize() {
   done
   wait
   for j in "${jobs[@]}"; do
-    read -r tool p <<<"$j"
+    read -r tool p setups <<<"$j"
     local rc verdict=pass
-    rc=$(cat "$dir/$tool-$p/rc" 2>/dev/null || echo 1)
+    rc=$(cat "$dir/$tool-$p$setups/rc" 2>/dev/null || echo 1)
     [ "$rc" -eq 0 ] || verdict=FAIL
     local summary
-    summary=$(grep -E 'SUMMARY' "$dir/$tool-$p/log.txt" | tail -n 1 | sed 's/^=* *//')
-    row "$tool $p" "$verdict" "$(exit_text "$rc"); ${summary:-no summary}"
+    summary=$(grep -E 'SUMMARY' "$dir/$tool-$p$setups/log.txt" | tail -n 1 | sed 's/^=* *//')
+    row "$tool $p${setups:+ ($setups)}" "$verdict" "$(exit_text "$rc"); ${summary:-no summary}"
   done
 }
 
@@ -281,12 +343,15 @@ time_steps() {
   say "== time step on the GPU (200 steps each, snapshots excluded)"
   printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' program nodes ms/step MLUPS GB/s \
     copy_GB/s roofline target | tee -a "$report"
-  local -A mlups_b=()
-  for v in a b c lean; do
-    local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v
+  local -A mlups_b=() mlups_lean=()
+  for v in a b c lean walls; do
+    local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v form=()
     [ "$v" != lean ] || program=vdwflow
+    if [ "$v" = walls ]; then  # vdwflow with walls, wetting and gravity
+      bin=$root/build/cuda/bin/step_timer_lean program=vdwflow+walls form=(walls)
+    fi
     if [ ! -x "$bin" ]; then
-      say "step_timer_$v missing: $program not timed"
+      say "$(basename "$bin") missing: $program not timed"
       continue
     fi
     if ((dry_run)); then
@@ -295,7 +360,7 @@ time_steps() {
     fi
     for n in 1024 2048 4096; do
       local out rc
-      out=$(bounded 60 "$bin" "$n" "$n" 200 2>&1)
+      out=$(bounded 60 "$bin" "$n" "$n" 200 "${form[@]}" 2>&1)
       rc=$?
       local line
       line=$(grep '^step_timer ' <<<"$out" | tail -n 1)
@@ -308,11 +373,16 @@ time_steps() {
       local roof target=""
       roof=$(field roofline)
       [ "$v" != b ] || mlups_b[$n]=$(field MLUPS)
+      [ "$v" != lean ] || mlups_lean[$n]=$(field MLUPS)
       if [ "$n" -eq 4096 ] && [ "$v" != a ] && [ "$v" != lean ]; then
         target=$(awk -v r="$roof" 'BEGIN {print (r >= 0.70 ? ">= 0.70: met" : ">= 0.70: NOT met")}')
       fi
       if [ "$v" = lean ] && [ -n "${mlups_b[$n]:-}" ]; then
         target=$(awk -v l="$(field MLUPS)" -v b="${mlups_b[$n]}" 'BEGIN {printf "%.2f x vdwflow_b", l / b}')
+      fi
+      if [ "$v" = walls ] && [ -n "${mlups_lean[$n]:-}" ]; then
+        target=$(awk -v w="$(field MLUPS)" -v l="${mlups_lean[$n]}" \
+          'BEGIN {printf "cost %.2f x periodic (target <= 1.3)", l / w}')
       fi
       printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "$program" "${n}x$n" \
         "$(field ms_per_step)" "$(field MLUPS)" "$(field GBps)" "$(field copy_GBps)" "$roof" \
@@ -363,6 +433,7 @@ run() {
   ((dry_run)) || build_cuda "${CUDA_ARCHS:-native}" bounded 200
   run_benchmarks
   compare_solvers
+  compare_setups
   compare_resumed
   sanitize
   time_steps

@@ -530,6 +530,31 @@ def read_run(folder):
     return run
 
 
+def shape_summary(folder, field):
+    """A line on the drop or bubble the run posed (its parameter file in the
+    folder): Laplace's law, or the contact angle against Young's; None for
+    other runs. The analysis is the campaign tool's."""
+    parameters = os.path.join(folder, "nw2cuda.input")
+    if not os.path.isfile(parameters):
+        return None
+    import campaign_results  # (it reads snapshots with this module)
+    values = read_parameters(parameters)
+    shape = campaign_results.shape_of(values)
+    if shape is None:
+        return None
+    words, found = campaign_results.analyse_shape(shape, field, values)
+    if "contact_angle" in found:
+        return (f"{words}: contact angle {found['contact_angle']:.1f} degrees inside the liquid; "
+                f"Young's law gives {found['young_angle']:.1f} for -hwall_wetting "
+                f"{found['wall_wetting']:g}")
+    if "pressure_jump" in found:
+        return (f"{words} of radius {found['radius_nodes']:.1f} nodes: densities "
+                f"{found['inside_density']:.4f} inside, {found['outside_density']:.4f} outside; "
+                f"pressure jump {found['pressure_jump']:.5f} against sigma / R = "
+                f"{found['cahn_jump']:.5f} (Laplace's law, the flat interface's sigma)")
+    return words
+
+
 def plot_run(folder):
     """Writes the pictures; returns their paths and a summary line."""
     run = read_run(folder)
@@ -555,8 +580,11 @@ def plot_run(folder):
         summary += f", {last.size - finite.size} of {last.size} nodes not a finite number"
     summary += (f" ({count} snapshot{'s' if count > 1 else ''}, "
                 f"{last.shape[1]} x {last.shape[0]} nodes)")
-    bulk = bulk_densities(last, run["t"])
-    if bulk:
+    shape = shape_summary(folder, last)
+    bulk = None if shape else bulk_densities(last, run["t"])
+    if shape:
+        summary += "\n" + shape
+    elif bulk:
         n_v, n_l, vapour, liquid = bulk
         summary += (f"\nbulk densities vapour {n_v:.4f}, liquid {n_l:.4f}; equal-area values "
                     f"at T/Tc = {run['t']:g}: {vapour:.4f}, {liquid:.4f} "

@@ -14,6 +14,8 @@ if [ "${1:-}" = "--tests" ]; then
   needed+=(clang libclang-rt-14-dev)
   # The campaign tool's test runs a one-node Slurm cluster.
   needed+=(munge slurmctld slurmd slurm-client)
+  # The tests' virtual environment (scripts/python_env.sh).
+  needed+=(python3-venv)
 fi
 missing=()
 for pkg in "${needed[@]}"; do

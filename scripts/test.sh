@@ -25,8 +25,11 @@ else
   echo "== cuda backend: no nvcc here, skipped"
 fi
 
+echo "== python environment of the tests"
+python_vtk=$(scripts/python_env.sh)
+
 echo "== cpu backend"
-cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" >/dev/null
+cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" -DVDWFLOW_PYTHON_VTK="$python_vtk" >/dev/null
 cmake --build --preset cpu -j "$jobs"
 ctest --preset cpu -j "$jobs" --no-tests=error
 

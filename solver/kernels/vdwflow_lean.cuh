@@ -165,6 +165,8 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
         out[i * plane + l] = g;
         n += g;
     }
+    // (a solid node keeps a density of 1: its own step then computes no 0 / 0)
+    if (Walls) n = lean_select(link & kLinkSolid, 1.0, n);
     out[kLeanN * plane + l] = n;
     out[kLeanDp * plane + l] = lean_pressure_difference(rho);
 }
