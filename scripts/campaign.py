@@ -54,7 +54,7 @@ VDWFLOW_KEYS = {
     "hsolid_file": PATH,
     "hgravity_x": REAL, "hgravity_y": REAL, "hgravity_reference": REFERENCE,
     "houtput": ("spec", "vti", "both"),
-    "hscheme": ("upwind",),
+    "hscheme": ("upwind", "lax_wendroff"),
 }
 KEYS = {**SOLVER_KEYS, **VDWFLOW_KEYS}
 LEAN_PROGRAM = "vdwflow"       # the program that reads VDWFLOW_KEYS

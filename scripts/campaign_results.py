@@ -505,12 +505,12 @@ def collect(folder, campaign, states):
     if keys:
         print(plot_sweep(os.path.join(folder, "sweep.png"), rows, keys, folder))
     if len({r["t"] for r in rows if r["t"] < 1}) > 1:
-        print(plot_coexistence(os.path.join(folder, "coexistence.png"), rows, folder))
+        print(plot_coexistence(os.path.join(folder, "coexistence.png"), rows, folder, keys))
         markdown = os.path.join(folder, "coexistence.md")
         with open(markdown, "w") as f:
-            f.write(coexistence_table(rows))
+            f.write(coexistence_table(rows, keys))
         print(markdown)
-        print(coexistence_table(rows), end="")
+        print(coexistence_table(rows, keys), end="")
     for kind, plot, table in (("laplace", plot_laplace, laplace_table),
                               ("wall", plot_contact_angles, contact_angle_table)):
         members = [r for r in rows if r.get("shape", ("",))[0] == kind]
@@ -580,9 +580,26 @@ def plot_sweep(path, rows, keys, folder):
     return path
 
 
-def plot_coexistence(path, rows, folder):
+def word_groups(rows, keys):
+    """The rows by the values of the swept keys that are words (such as
+    hscheme): {(words): rows}, in the order they first appear."""
+    def is_word(value):
+        try:
+            float(value)
+            return False
+        except (TypeError, ValueError):
+            return True
+    word_keys = [k for k in keys if any(is_word(r.get(k)) for r in rows)]
+    groups = {}
+    for r in rows:
+        groups.setdefault(tuple(f"{k.lstrip('h')} {r[k]}" for k in word_keys), []).append(r)
+    return groups
+
+
+def plot_coexistence(path, rows, folder, keys=()):
     """The runs' bulk densities over the equal-area curve, the critical
-    point marked, and the deviations."""
+    point marked, and the deviations; a set of markers and curves for each
+    value of a swept word key (such as the scheme)."""
     done = [r for r in rows if separated(r)]
     failed = [r for r in rows if r["status"] != "done"]
     low = min(r["t"] for r in rows) - 0.03
@@ -596,12 +613,15 @@ def plot_coexistence(path, rows, folder):
               np.concatenate([t, [1.0], t[::-1]]), "-", color="0.4", lw=1.2,
               label="equal-area construction")
     left.plot([1], [1], "*", color="k", ms=13, label="critical point n = n$_c$, T = T$_c$")
-    if done:
-        tt = [r["t"] for r in done]
-        left.plot([number(r["lightest_bulk"]) for r in done], tt, "o", color="C0",
-                  label="runs: vapour")
-        left.plot([number(r["densest_bulk"]) for r in done], tt, "s", color="C1",
-                  label="runs: liquid")
+    groups = word_groups(done, keys)
+    for g, (words, members) in enumerate(groups.items()):
+        tt = [r["t"] for r in members]
+        name = f" ({', '.join(words)})" if words else ""
+        fill = "full" if g == 0 else "none"
+        left.plot([number(r["lightest_bulk"]) for r in members], tt, "o", color=f"C{2 * g}",
+                  fillstyle=fill, label=f"runs: vapour{name}")
+        left.plot([number(r["densest_bulk"]) for r in members], tt, "s", color=f"C{2 * g + 1}",
+                  fillstyle=fill, label=f"runs: liquid{name}")
     for r in failed:
         unstable = re.search(r"unstable at iteration (\d+)", r["detail"])
         said = f"unstable at step {unstable.group(1)}" if unstable else r["status"]
@@ -611,10 +631,15 @@ def plot_coexistence(path, rows, folder):
     left.set(xlabel="density n / n$_c$", ylabel="T / T$_c$")
     left.grid(alpha=0.3)
     left.legend(fontsize=8, loc="upper right")
-    for column, reference, marker, label in (("lightest_bulk", "equal_area_vapour", "o", "vapour"),
-                                             ("densest_bulk", "equal_area_liquid", "s", "liquid")):
-        err = [100 * (number(r[column]) / r[reference] - 1) for r in done]
-        right.plot([r["t"] for r in done], err, marker + "-", label=label)
+    for g, (words, members) in enumerate(groups.items()):
+        members = sorted(members, key=lambda r: r["t"])
+        name = f" ({', '.join(words)})" if words else ""
+        for column, reference, marker, label, c in (
+                ("lightest_bulk", "equal_area_vapour", "o", "vapour", 2 * g),
+                ("densest_bulk", "equal_area_liquid", "s", "liquid", 2 * g + 1)):
+            err = [100 * (number(r[column]) / r[reference] - 1) for r in members]
+            right.plot([r["t"] for r in members], err, marker + "-", color=f"C{c}",
+                       fillstyle="full" if g == 0 else "none", label=label + name)
     right.axhline(0, color="0.4", lw=0.8)
     right.set(xlabel="T / T$_c$", ylabel="deviation from the equal-area density (%)")
     right.grid(alpha=0.3)
@@ -629,19 +654,26 @@ def separated(row):
     return row["status"] == "done" and row["phases"] == 2 and row["t"] < 1
 
 
-def coexistence_table(rows):
-    lines = ["| T / Tc | vapour (equal area) | deviation | liquid (equal area) | deviation | "
-             "interface width (nodes) | surface tension | change over the last cycle |",
-             "|---|---|---|---|---|---|---|---|"]
-    for r in sorted(rows, key=lambda r: -r["t"]):
+def coexistence_table(rows, keys=()):
+    groups = word_groups(rows, keys)
+    first = "| " + " | ".join(k.split()[0] for k in next(iter(groups))) + " " \
+        if len(groups) > 1 else ""
+    lines = [first + "| T / Tc | vapour (equal area) | deviation | liquid (equal area) | "
+             "deviation | interface width (nodes) | surface tension | change over the last "
+             "cycle |",
+             ("|---" * len(next(iter(groups))) if first else "") + "|---|---|---|---|---|---|---|---|"]
+    order = {id(r): g for g, members in enumerate(groups.values()) for r in members}
+    words = {id(r): w for w, members in groups.items() for r in members}
+    for r in sorted(rows, key=lambda r: (-r["t"], order[id(r)])):
+        lead = "| " + " | ".join(w.split(" ", 1)[1] for w in words[id(r)]) + " " if first else ""
         if not separated(r):
             said = (f"{r['status']}: {r['detail']}" if r["status"] != "done" else
                     f"done, step {r['final_step']}: one phase, not separated")
-            lines.append(f"| {r['t']:g} | {said} | | | | | | |")
+            lines.append(f"{lead}| {r['t']:g} | {said} | | | | | | |")
             continue
         v, l = number(r["lightest_bulk"]), number(r["densest_bulk"])
         ev, el = r["equal_area_vapour"], r["equal_area_liquid"]
-        lines.append(f"| {r['t']:g} | {v:.5f} ({ev:.5f}) | {100 * (v / ev - 1):+.2f} % | "
+        lines.append(f"{lead}| {r['t']:g} | {v:.5f} ({ev:.5f}) | {100 * (v / ev - 1):+.2f} % | "
                      f"{l:.5f} ({el:.5f}) | {100 * (l / el - 1):+.2f} % | "
                      f"{number(r['interface_width']):.1f} | "
                      f"{number(r['surface_tension']):.3g} | "

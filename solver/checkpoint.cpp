@@ -38,12 +38,14 @@ struct header {
     std::uint32_t solid_crc;  // of the solid nodes' bytes; 0 without them
     std::int32_t gravity_reference_mean;
     std::int32_t output;
-    char unused[kCheckpointHeaderBytes - 140];
+    std::int32_t scheme;
+    char unused[kCheckpointHeaderBytes - 144];
 };
 static_assert(sizeof(header) == kCheckpointHeaderBytes, "the header is 256 bytes");
 static_assert(offsetof(header, RTzero) == 32 && offsetof(header, last_iter) == 80 &&
                   offsetof(header, walls) == 92 && offsetof(header, wall_wetting) == 96 &&
-                  offsetof(header, solid_crc) == 128 && offsetof(header, output) == 136,
+                  offsetof(header, solid_crc) == 128 && offsetof(header, output) == 136 &&
+                  offsetof(header, scheme) == 140,
               "the header's fields lie at their documented offsets");
 
 // CRC-32 with the reflected polynomial 0xEDB88320, eight bytes at a time
@@ -161,6 +163,12 @@ void check_setup(const header &h)
                walls_name(hsetup.walls), g_parameter_file);
     }
     check_real("hwall_wetting", h.wall_wetting, hsetup.wall_wetting);
+    if (h.scheme != static_cast<std::int32_t>(hsetup.scheme)) {
+        const bool known = h.scheme >= 0 && h.scheme <= 1;
+        refuse("-hscheme is %s there and %s in %s",
+               known ? scheme_name(static_cast<scheme_kind>(h.scheme)) : "unknown",
+               scheme_name(hsetup.scheme), g_parameter_file);
+    }
     if (h.solid_crc != solid_checksum())
         refuse("its solid nodes are not those of -hsolid_file in %s (%s)", g_parameter_file,
                hsetup.solid_file.empty() ? "none given" : hsetup.solid_file.c_str());
@@ -225,6 +233,7 @@ void write_checkpoint(const double *planes, int step)
     h.solid_crc = solid_checksum();
     h.gravity_reference_mean = hsetup.gravity_reference_mean;
     h.output = static_cast<std::int32_t>(hsetup.output);
+    h.scheme = static_cast<std::int32_t>(hsetup.scheme);
 
     const int fd = ::open(CHECKPOINT_TEMPORARY, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) write_failed(-1, errno);

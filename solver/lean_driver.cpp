@@ -310,6 +310,7 @@ int run_lean(int argc, char **argv)
     set_parameter_limits(LEAN_MAX_PARAMS, LEAN_TOKEN_SIZE);
     read_run_configuration(options.parameter_file);
     read_lean_setup(options.parameter_file, options.resume);
+
     // Snapshot labels hlast_iter + c * hniter_cycle, c = 1 .. hncycles.
     const int last_step = hlast_iter + std::max(hncycles, 0) * std::max(hniter_cycle, 0);
 

@@ -19,15 +19,22 @@ int hlean_current;
 
 // The other forms of the step (walls, solid nodes, gravity): the link word of
 // every padded cell, and the ghost table of boundaries.h.
-static unsigned short *dlean_links;
-static int *dghost_cell, *dghost_first, *dghost_source;
+static unsigned *dlean_links;
+static int *dghost_cell, *dghost_first, *dghost_source, *dghost_layer;
 static double *dghost_weight, *dghost_shift;
 static int hghost_count;
 static boundary_geometry hgeometry;
 static dim3 hghost_grid, hghost_block;
 
-enum class lean_form { periodic, gravity, walls, walls_gravity };
-static lean_form hlean_form = lean_form::periodic;
+// The form of the step, chosen once per run: today's periodic upwind step,
+// or a form with walls, gravity or the Lax-Wendroff scheme.
+struct lean_form {
+    bool walls = false, gravity = false;
+    int scheme = kUpwind;
+    bool periodic() const { return !walls && !gravity && scheme == kUpwind; }
+};
+static lean_form hlean_form;
+static int hlean_planes = kLeanPlanes;  // planes of a level
 
 static int hlean_row;    // cells per padded row
 static int hlean_plane;  // cells per padded plane
@@ -72,7 +79,10 @@ int lean_allocation()
     const std::int64_t covered_y = (hnodes_y + by - 1) / by * by;
     const std::int64_t row = covered_x + 2 * hnw;
     const std::int64_t plane = row * (covered_y + 2 * hnw);
-    check_element_count("lean state", kLeanPlanes * plane);
+    hlean_form = lean_form{hsetup.has_solid(), hsetup.has_gravity(),
+                           hsetup.scheme == scheme_kind::lax_wendroff ? kLaxWendroff : kUpwind};
+    hlean_planes = hlean_form.scheme == kLaxWendroff ? kLeanPlanesLW : kLeanPlanes;
+    check_element_count("lean state", hlean_planes * plane);
     hlean_row = static_cast<int>(row);
     hlean_plane = static_cast<int>(plane);
     // (x down the lattice, y across: the kernels' order)
@@ -81,17 +91,15 @@ int lean_allocation()
     hlean_image_block = dim3(256, 1, 1);
     hlean_image_grid = dim3(static_cast<unsigned>((image_cells + 255) / 256), 1, 1);
 
-    CHECK_STATUS(cudaMalloc(&dlean[0], lean_bytes(kLeanPlanes * plane)));
-    CHECK_STATUS(cudaMalloc(&dlean[1], lean_bytes(kLeanPlanes * plane)));
+    CHECK_STATUS(cudaMalloc(&dlean[0], lean_bytes(hlean_planes * plane)));
+    CHECK_STATUS(cudaMalloc(&dlean[1], lean_bytes(hlean_planes * plane)));
     CHECK_STATUS(cudaMalloc(&dlean_nodes, lean_bytes(hnodes)));
     // The padding is computed too, from whatever it holds: let that be zeros.
-    CHECK_STATUS(cudaMemset(dlean[0], 0, lean_bytes(kLeanPlanes * plane)));
-    CHECK_STATUS(cudaMemset(dlean[1], 0, lean_bytes(kLeanPlanes * plane)));
+    CHECK_STATUS(cudaMemset(dlean[0], 0, lean_bytes(hlean_planes * plane)));
+    CHECK_STATUS(cudaMemset(dlean[1], 0, lean_bytes(hlean_planes * plane)));
 
-    const bool walls = hsetup.has_solid(), gravity = hsetup.has_gravity();
-    hlean_form = walls ? (gravity ? lean_form::walls_gravity : lean_form::walls)
-                       : (gravity ? lean_form::gravity : lean_form::periodic);
-    if (hlean_form != lean_form::periodic) {
+    if (!hlean_form.periodic()) {
+        const bool walls = hlean_form.walls;
         const double s = walls && hsetup.wall_wetting != 0.0
                              ? hdelta_space * hsetup.wall_wetting / hkappa
                              : 0.0;
@@ -101,19 +109,20 @@ int lean_allocation()
         hghost_count = static_cast<int>(t.cell.size());
         // (at least one element each, so that no launch gets a null pointer)
         const size_t ghosts = t.cell.size() + 1, sources = t.source.size() + 1;
-        CHECK_STATUS(cudaMalloc(&dlean_links, static_cast<size_t>(plane) * sizeof(unsigned short)));
+        CHECK_STATUS(cudaMalloc(&dlean_links, static_cast<size_t>(plane) * sizeof(unsigned)));
         CHECK_STATUS(cudaMalloc(&dghost_cell, ghosts * sizeof(int)));
         CHECK_STATUS(cudaMalloc(&dghost_first, (ghosts + 1) * sizeof(int)));
         CHECK_STATUS(cudaMalloc(&dghost_source, sources * sizeof(int)));
         CHECK_STATUS(cudaMalloc(&dghost_weight, sources * sizeof(double)));
         CHECK_STATUS(cudaMalloc(&dghost_shift, ghosts * sizeof(double)));
+        CHECK_STATUS(cudaMalloc(&dghost_layer, ghosts * sizeof(int)));
         hghost_block = dim3(256, 1, 1);
         hghost_grid = dim3(static_cast<unsigned>((hghost_count + 255) / 256), 1, 1);
     }
     return 1;
 }
 
-// The link words and the ghost table, and the gravity constants.
+// The constants of the other forms, the link words and the ghost table.
 static void lean_upload_geometry()
 {
     const double ref = hsetup.gravity_reference;
@@ -122,16 +131,39 @@ static void lean_upload_geometry()
     CHECK_STATUS(cudaMemcpyToSymbol(lean_gravity_y, &hsetup.gravity_y, sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_gravity_ref_x, &ref_x, sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_gravity_ref_y, &ref_y, sizeof(double)));
+    // The Lax-Wendroff scheme (docs/physics.md): its coefficient
+    // (cfl / 2)(1 - cfl), the gradient's 1 / 2h, the 9-point Laplacian's
+    // 1 / 6h^2, the dispersion h^2 T / 6, and the equilibrium's factors.
+    const double lw = 0.5 * hcfl * (1.0 - hcfl), inv_two_h = 1.0 / htwo_delta_space;
+    const double laplacian = 1.0 / (6.0 * hdelta_space * hdelta_space);
+    const double dispersion = hdelta_space * hdelta_space * htfluid / 6.0;
+    const double inv_cs2 = 1.0 / hchic2, inv_2cs4 = 1.0 / htwochi2c4, inv_2cs2 = 1.0 / htwochic2;
+    // The viscosity of the upwind runs, tau T + c h / 6: the upwind's own
+    // diffusion becomes a physical viscosity.
+    const double rate = hdelta_time / (htau + hbbspeed * hdelta_space / (6.0 * htfluid));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_planes, &hlean_planes, sizeof(int)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_rate, &rate, sizeof(double)));
+    const double hyper = hcfl / 8.0;
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_hyper, &hyper, sizeof(double)));
+
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_lw_coefficient, &lw, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_inv_two_h, &inv_two_h, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_laplacian_scale, &laplacian, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_dispersion, &dispersion, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_inv_cs2, &inv_cs2, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_inv_2cs4, &inv_2cs4, sizeof(double)));
+    CHECK_STATUS(cudaMemcpyToSymbol(lean_inv_2cs2, &inv_2cs2, sizeof(double)));
     const ghost_table &t = hgeometry.ghosts;
     const auto upload = [](void *to, const void *from, size_t bytes) {
         if (bytes > 0) CHECK_STATUS(cudaMemcpy(to, from, bytes, cudaMemcpyHostToDevice));
     };
-    upload(dlean_links, hgeometry.links.data(), hgeometry.links.size() * sizeof(unsigned short));
+    upload(dlean_links, hgeometry.links.data(), hgeometry.links.size() * sizeof(unsigned));
     upload(dghost_cell, t.cell.data(), t.cell.size() * sizeof(int));
     upload(dghost_first, t.first.data(), t.first.size() * sizeof(int));
     upload(dghost_source, t.source.data(), t.source.size() * sizeof(int));
     upload(dghost_weight, t.weight.data(), t.weight.size() * sizeof(double));
     upload(dghost_shift, t.shift.data(), t.shift.size() * sizeof(double));
+    upload(dghost_layer, t.layer.data(), t.layer.size() * sizeof(int));
 }
 
 // The ghost densities of level `out`, stepped from `in`.
@@ -151,6 +183,20 @@ static void lean_upload_slot(int slot, double *level, int plane)
                    level + static_cast<std::int64_t>(plane) * hlean_plane);
 }
 
+// The Laplacian plane of a level of the Lax-Wendroff scheme, its images and
+// ghosts, once the density's stand.
+static void lean_refresh_laplacian(double *level)
+{
+    LAUNCH_CHECKED(lean_laplacian_pass, hlean_grid, hlean_block, 0, 0, level);
+    LAUNCH_CHECKED(lean_images_plane, hlean_image_grid, hlean_image_block, 0, 0, level, kLeanLap);
+    if (hghost_count > 0)
+        LAUNCH_CHECKED(lean_ghosts_laplacian, hghost_grid, hghost_block, 0, 0, level,
+                       static_cast<const int *>(dghost_cell), static_cast<const int *>(dghost_first),
+                       static_cast<const int *>(dghost_source),
+                       static_cast<const double *>(dghost_weight),
+                       static_cast<const int *>(dghost_layer), hghost_count);
+}
+
 int lean_upload()
 {
     copy_constants_to_device();
@@ -159,23 +205,51 @@ int lean_upload()
     CHECK_STATUS(cudaMemcpyToSymbol(lean_cx, hcspeed_x, 9 * sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_cy, hcspeed_y, 9 * sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_w, hcweight, 9 * sizeof(double)));
-    if (hlean_form != lean_form::periodic)
+    if (!hlean_form.periodic())
         lean_upload_geometry();
 
     for (int i = 0; i < hnvelocities; i++)
         lean_upload_slot(i, dlean[0], i);
     lean_upload_slot(hkn, dlean[1], kLeanN);
-    LAUNCH_CHECKED(lean_start, hlean_grid, hlean_block, 0, 0, dlean[0], dlean[1]);
-    LAUNCH_CHECKED(lean_images, hlean_image_grid, hlean_image_block, 0, 0, dlean[0]);
-    if (hlean_form != lean_form::periodic) {
-        // The density before the first step, at the ghosts too (the first
-        // step's pressures come from it), then the first level's ghosts.
+    if (hlean_form.periodic()) {
+        LAUNCH_CHECKED(lean_start, hlean_grid, hlean_block, 0, 0, dlean[0], dlean[1]);
+        LAUNCH_CHECKED(lean_images, hlean_image_grid, hlean_image_block, 0, 0, dlean[0]);
+    } else {
+        // The density before the first step, with its images and ghosts
+        // (the first step's pressures, and Laplacian, come from it), then
+        // the first level, its images and ghosts.
         LAUNCH_CHECKED(lean_images, hlean_image_grid, hlean_image_block, 0, 0, dlean[1]);
         lean_refresh_ghosts(dlean[1], dlean[1]);
+        if (hlean_form.scheme == kLaxWendroff)
+            LAUNCH_CHECKED(lean_start_lw, hlean_grid, hlean_block, 0, 0, dlean[0],
+                           static_cast<const double *>(dlean[1]));
+        else
+            LAUNCH_CHECKED(lean_start, hlean_grid, hlean_block, 0, 0, dlean[0], dlean[1]);
+        LAUNCH_CHECKED(lean_images, hlean_image_grid, hlean_image_block, 0, 0, dlean[0]);
         lean_refresh_ghosts(dlean[0], dlean[1]);
+        if (hlean_form.scheme == kLaxWendroff)
+            lean_refresh_laplacian(dlean[0]);
     }
     hlean_current = 0;
     return 1;
+}
+
+// One step of the run's form from `in` to `out`.
+template <bool Walls, bool Gravity, int Scheme>
+static void lean_launch_form(const double *in, double *out)
+{
+    LAUNCH_CHECKED((lean_step_form<Walls, Gravity, Scheme>), hlean_grid, hlean_block, 0, 0, in,
+                   out, static_cast<const unsigned *>(dlean_links));
+}
+
+template <int Scheme>
+static void lean_launch_scheme(const double *in, double *out)
+{
+    const lean_form &f = hlean_form;
+    if (f.walls && f.gravity) lean_launch_form<true, true, Scheme>(in, out);
+    else if (f.walls) lean_launch_form<true, false, Scheme>(in, out);
+    else if (f.gravity) lean_launch_form<false, true, Scheme>(in, out);
+    else lean_launch_form<false, false, Scheme>(in, out);
 }
 
 void lean_steps(int count)
@@ -183,25 +257,16 @@ void lean_steps(int count)
     for (int s = 0; s < count; s++) {
         double *in = dlean[hlean_current];
         double *out = dlean[1 - hlean_current];
-        switch (hlean_form) {
-        case lean_form::periodic:
+        if (hlean_form.periodic())
             LAUNCH_CHECKED(lean_step, hlean_grid, hlean_block, 0, 0, in, out);
-            break;
-        case lean_form::gravity:
-            LAUNCH_CHECKED((lean_step_form<false, true>), hlean_grid, hlean_block, 0, 0, in, out,
-                           dlean_links);
-            break;
-        case lean_form::walls:
-            LAUNCH_CHECKED((lean_step_form<true, false>), hlean_grid, hlean_block, 0, 0, in, out,
-                           dlean_links);
-            break;
-        case lean_form::walls_gravity:
-            LAUNCH_CHECKED((lean_step_form<true, true>), hlean_grid, hlean_block, 0, 0, in, out,
-                           dlean_links);
-            break;
-        }
+        else if (hlean_form.scheme == kLaxWendroff)
+            lean_launch_scheme<kLaxWendroff>(in, out);
+        else
+            lean_launch_scheme<kUpwind>(in, out);
         LAUNCH_CHECKED(lean_images, hlean_image_grid, hlean_image_block, 0, 0, out);
         lean_refresh_ghosts(out, in);
+        if (hlean_form.scheme == kLaxWendroff)
+            lean_refresh_laplacian(out);
         hlean_current = 1 - hlean_current;
     }
 }
@@ -259,13 +324,14 @@ int lean_free()
     CHECK_STATUS(cudaFree(dlean[0]));
     CHECK_STATUS(cudaFree(dlean[1]));
     CHECK_STATUS(cudaFree(dlean_nodes));
-    if (hlean_form != lean_form::periodic) {
+    if (!hlean_form.periodic()) {
         CHECK_STATUS(cudaFree(dlean_links));
         CHECK_STATUS(cudaFree(dghost_cell));
         CHECK_STATUS(cudaFree(dghost_first));
         CHECK_STATUS(cudaFree(dghost_source));
         CHECK_STATUS(cudaFree(dghost_weight));
         CHECK_STATUS(cudaFree(dghost_shift));
+        CHECK_STATUS(cudaFree(dghost_layer));
     }
     return 1;
 }

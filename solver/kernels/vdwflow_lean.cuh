@@ -29,6 +29,19 @@
 constexpr int kLeanPlanes = 11;
 constexpr int kLeanN = 9;
 constexpr int kLeanDp = 10;
+// The Lax-Wendroff scheme hands three more planes from one step to the next:
+// the isotropic Laplacian of the density (of the level itself, from a pass
+// of its own after the step) and the velocity, for the equilibria of the
+// neighbours.
+constexpr int kLeanLap = 11;
+constexpr int kLeanUx = 12;
+constexpr int kLeanUy = 13;
+constexpr int kLeanPlanesLW = 14;
+
+// The propagation schemes: today's first-order upwind difference, and the
+// Lax-Wendroff propagation of the equilibrium part with its dispersion
+// turned into a correction of the surface-tension force (docs/physics.md).
+enum lean_scheme { kUpwind = 0, kLaxWendroff = 1 };
 
 // Launch geometry of the fused step: one thread per node, in blocks that
 // cover the lattice (lean_state.cuh chooses them). The threads past the last
@@ -67,6 +80,19 @@ __constant__ double lean_gravity_x;  // acceleration
 __constant__ double lean_gravity_y;
 __constant__ double lean_gravity_ref_x;  // gravity_x times the reference density
 __constant__ double lean_gravity_ref_y;
+__constant__ int lean_planes = kLeanPlanes;  // planes of a level (images copy them all)
+// Lax-Wendroff: (cfl / 2)(1 - cfl); the hyperviscosity's cfl / 8; 1 / (2 h);
+// 1 / (6 h^2) of the 9-point Laplacian; h^2 T / 6, the dispersion's share of
+// the surface tension; the equilibrium's 1 / cs^2, 1 / (2 cs^4),
+// 1 / (2 cs^2); the relaxation rate dt / (tau + c h / (6 T)), which keeps
+// the viscosity of the upwind runs.
+__constant__ double lean_lw_coefficient;
+__constant__ double lean_rate;
+__constant__ double lean_hyper;
+__constant__ double lean_inv_two_h;
+__constant__ double lean_laplacian_scale;
+__constant__ double lean_dispersion;
+__constant__ double lean_inv_cs2, lean_inv_2cs4, lean_inv_2cs2;
 
 // a where `pick_a` is 1, b where it is 0, without a branch: on the cpu backend the bits
 // are blended, so that the compiler cannot sink the computation of a value
@@ -87,11 +113,35 @@ __device__ FORCE_INLINE double lean_select(unsigned pick_a, double a, double b)
 #endif
 }
 
+// The isotropic 9-point Laplacian of plane q at cell l:
+// (4 (axis neighbours) + (diagonal neighbours) - 20 centre) / (6 h^2).
+__device__ FORCE_INLINE double lean_laplacian(const double *q, int l, int row)
+{
+    const double axes = (q[l + 1] + q[l - 1]) + (q[l + row] + q[l - row]);
+    const double diagonals = (q[l + row + 1] + q[l + row - 1]) + (q[l - row + 1] + q[l - row - 1]);
+    return lean_laplacian_scale * ((4.0 * axes + diagonals) - 20.0 * q[l]);
+}
+
+// Second-order equilibria of velocities k and -k at density n and velocity
+// (ux, uy), for the Lax-Wendroff term (plain double arithmetic).
+struct lean_feq_pair {
+    double along, against;
+};
+__device__ FORCE_INLINE lean_feq_pair lean_equilibria(double n, double ux, double uy, int k)
+{
+    const double base = 1.0 - (ux * ux + uy * uy) * lean_inv_2cs2;
+    const double cu = lean_cx[k] * ux + lean_cy[k] * uy;
+    const double even = base + cu * cu * lean_inv_2cs4;
+    const double odd = cu * lean_inv_cs2;
+    const double wn = lean_w[k] * n;
+    return {wn * (even + odd), wn * (even - odd)};
+}
+
 // One time step of node (ix, iy): from the old level `in` to the new level
 // `out` (both interiors; the images of `out` are refreshed afterwards).
-template <bool Walls, bool Gravity>
+template <bool Walls, bool Gravity, int Scheme = kUpwind>
 __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict__ in,
-                           double *__restrict__ out, const unsigned short *__restrict__ links)
+                           double *__restrict__ out, const unsigned *__restrict__ links)
 {
     const int row = lean_row;
     const int plane = lean_plane;
@@ -121,10 +171,23 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
     // density (0: the whole weight).
     const double gx = eight * diff_x(dp_in, l, 1, row) - diff_x(dp_in, l, 2, row);
     const double gy = eight * diff_y(dp_in, l, 1, row) - diff_y(dp_in, l, 2, row);
-    const double tx = diff_x(rho_in, l, 2, row) - two * diff_x(rho_in, l, 1, row);
-    const double ty = diff_y(rho_in, l, 2, row) - two * diff_y(rho_in, l, 1, row);
-    double ax = lb_force(sp_div(gx, two_delta_space), tx, rho);
-    double ay = lb_force(sp_div(gy, two_delta_space), ty, rho);
+    double ax, ay;
+    if (Scheme == kUpwind) {
+        const double tx = diff_x(rho_in, l, 2, row) - two * diff_x(rho_in, l, 1, row);
+        const double ty = diff_y(rho_in, l, 2, row) - two * diff_y(rho_in, l, 1, row);
+        ax = lb_force(sp_div(gx, two_delta_space), tx, rho);
+        ay = lb_force(sp_div(gy, two_delta_space), ty, rho);
+    } else {
+        // The surface-tension term as the fourth-order isotropic gradient of
+        // the isotropic Laplacian (no response at the grid scale), with the
+        // dispersion of the Lax-Wendroff propagation folded into kappa.
+        const double *lap_in = in + kLeanLap * plane;
+        const double lx = (eight * diff_x(lap_in, l, 1, row) - diff_x(lap_in, l, 2, row)) * lean_inv_two_h;
+        const double ly = (eight * diff_y(lap_in, l, 1, row) - diff_y(lap_in, l, 2, row)) * lean_inv_two_h;
+        const double k = kappa + lean_dispersion / rho;
+        ax = sp_div(sp_div(gx, two_delta_space), rho) + k * lx;
+        ay = sp_div(sp_div(gy, two_delta_space), rho) + k * ly;
+    }
     if (Gravity) {
         ax += lean_gravity_x - lean_gravity_ref_x / rho;
         ay += lean_gravity_y - lean_gravity_ref_y / rho;
@@ -147,28 +210,86 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
     const int opposite[9] = {0, 3, 4, 1, 2, 7, 8, 5, 6};
     const unsigned link = Walls ? links[l] : 0u;
 
+    // Lax-Wendroff: along each velocity k, the second difference of the
+    // equilibria (the Lax-Wendroff flux of the equilibrium part, beyond the
+    // upwind one) and their fourth difference (a hyperviscosity that damps
+    // the grid-scale mode which centred differences leave alone), from the
+    // density and velocity of the neighbours one and two nodes away. Where a
+    // neighbour is solid, its equilibrium is the opposite one of its mirror
+    // image across the wall (as the propagation reflects the distributions).
+    double lw[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (Scheme == kLaxWendroff) {
+        const double *ux_in = in + kLeanUx * plane;
+        const double *uy_in = in + kLeanUy * plane;
+        lean_feq_pair at[9], near[9], far[9];  // at x, x + e_k, x + 2 e_k
+        UNROLL_FULLY for (int k = 1; k < 9; ++k)
+        {
+            const int y1 = l - upwind[k], y2 = l - 2 * upwind[k];
+            at[k] = lean_equilibria(rho, ux, uy, k);
+            near[k] = lean_equilibria(rho_in[y1], ux_in[y1], uy_in[y1], k);
+            far[k] = lean_equilibria(rho_in[y2], ux_in[y2], uy_in[y2], k);
+        }
+        UNROLL_FULLY for (int k = 1; k < 9; ++k)
+        {
+            const int kb = opposite[k];
+            // f_k^eq at x + 2 e_k, x + e_k, x, x - e_k, x - 2 e_k
+            double ahead2 = far[k].along, ahead1 = near[k].along;
+            double behind1 = near[kb].against, behind2 = far[kb].against;
+            const double here = at[k].along;
+            if (Walls) {
+                // (bit i: x - e_i solid; bit 8 + i: x - 2 e_i solid)
+                const unsigned ahead_wall = (link >> kb) & 1u, behind_wall = (link >> k) & 1u;
+                const unsigned ahead_wall2 = (link >> (8 + kb)) & 1u;
+                const unsigned behind_wall2 = (link >> (8 + k)) & 1u;
+                ahead2 = lean_select(ahead_wall2, near[k].against, ahead2);
+                ahead2 = lean_select(ahead_wall, lean_select(behind_wall, at[k].against, near[kb].along),
+                                     ahead2);
+                ahead1 = lean_select(ahead_wall, at[k].against, ahead1);
+                behind2 = lean_select(behind_wall2, near[kb].along, behind2);
+                behind2 = lean_select(behind_wall, lean_select(ahead_wall, at[k].against, near[k].against),
+                                      behind2);
+                behind1 = lean_select(behind_wall, at[k].against, behind1);
+            }
+            const double second = (ahead1 - 2.0 * here) + behind1;
+            const double fourth = ((ahead2 + behind2) - 4.0 * (ahead1 + behind1)) + 6.0 * here;
+            lw[k] = lean_lw_coefficient * second + lean_hyper * fourth;
+        }
+    }
+
     // Propagation (a pull from the old level; the rest distribution stays;
     // a link out of a solid brings the node's own opposite distribution back),
     // then BGK relaxation and forcing at the node; the new density is summed
     // from the new distributions in the order of the moment loop. Solid
     // nodes stay empty.
-    const double rate = sp_div(delta_time, tau);
+    const double rate = Scheme == kUpwind ? sp_div(delta_time, tau) : lean_rate;
     double n = zero;
+    double jx_out = zero, jy_out = zero;
     UNROLL_FULLY for (int i = 0; i < 9; ++i)
     {
         double upstream = in[i * plane + l + upwind[i]];
         if (Walls && i > 0) upstream = lean_select((link >> i) & 1u, f[opposite[i]], upstream);
-        const double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - upstream);
+        double moved = i == 0 ? f[0] : f[i] - cfl * (f[i] - upstream);
+        if (Scheme == kLaxWendroff) moved -= lw[i];
         double g = moved - (rate * (f[i] - feq[i]) -
                             (ax * (lean_cx[i] - ux) + ay * (lean_cy[i] - uy)) * (feq[i] * dtimetemp));
         if (Walls) g = lean_select(link & kLinkSolid, 0.0, g);
         out[i * plane + l] = g;
         n += g;
+        if (Scheme == kLaxWendroff) {
+            jx_out += g * lean_cx[i];
+            jy_out += g * lean_cy[i];
+        }
     }
     // (a solid node keeps a density of 1: its own step then computes no 0 / 0)
     if (Walls) n = lean_select(link & kLinkSolid, 1.0, n);
     out[kLeanN * plane + l] = n;
     out[kLeanDp * plane + l] = lean_pressure_difference(rho);
+    if (Scheme == kLaxWendroff) {
+        // What the next step reads of this level at its neighbours: the
+        // velocity as the next step computes it at this node.
+        out[kLeanUx * plane + l] = sp_div(jx_out, n);
+        out[kLeanUy * plane + l] = sp_div(jy_out, n);
+    }
 }
 
 // The periodic step of every node (the threads past the lattice compute
@@ -181,20 +302,21 @@ SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out)
 }
 
 // The other forms, with the link words of the padded plane.
-template <bool Walls, bool Gravity>
+template <bool Walls, bool Gravity, int Scheme>
 SIMD_KERNEL(lean_step_form, const double *__restrict__ in, double *__restrict__ out,
-            const unsigned short *__restrict__ links)
+            const unsigned *__restrict__ links)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
-    lean_node<Walls, Gravity>(ix, iy, in, out, links);
+    lean_node<Walls, Gravity, Scheme>(ix, iy, in, out, links);
 }
 
 // Ghost densities of the solid cells next to the fluid, after a step into
 // `out` (from `in`) and the refresh of out's images: the density, a weighted
 // mean of fluid densities of `out` plus the wetting shift, and the pressure
-// difference, lagged as in the fluid: from the ghost density of `in`.
-// boundaries.h has the table and its rules.
+// difference, lagged as in the fluid: from the ghost density of `in`; with
+// the Lax-Wendroff scheme also the (lagged) Laplacian, the same mean of the
+// fluid's without a shift. boundaries.h has the table and its rules.
 __global__ void lean_ghosts(double *out, const double *in, const int *cells, const int *first,
                             const int *sources, const double *weights, const double *shifts,
                             int count)
@@ -211,7 +333,64 @@ __global__ void lean_ghosts(double *out, const double *in, const int *cells, con
     }
 }
 
-// Periodic images of the kLeanPlanes planes of `buffer`: every cell of the
+// The Laplacian of the Lax-Wendroff scheme at the ghost cells: next to the
+// fluid the 9-point Laplacian of the (ghost) densities, as in the fluid; a
+// cell further, where that stencil would leave the padded plane, the mean of
+// the fluid's Laplacians the ghost's density is formed from.
+__global__ void lean_ghosts_laplacian(double *level, const int *cells, const int *first,
+                                      const int *sources, const double *weights,
+                                      const int *layers, int count)
+{
+    const int stride = gridDim.x * blockDim.x;
+    double *lap = level + kLeanLap * lean_plane;
+    for (int g = blockIdx.x * blockDim.x + threadIdx.x; g < count; g += stride) {
+        if (layers[g] == 1) {
+            lap[cells[g]] = lean_laplacian(level + kLeanN * lean_plane, cells[g], lean_row);
+        } else {
+            double mean = zero;
+            for (int j = first[g]; j < first[g + 1]; ++j)
+                mean += weights[j] * lap[sources[j]];
+            lap[cells[g]] = mean;
+        }
+    }
+}
+
+// The Laplacian plane of a level of the Lax-Wendroff scheme from its density
+// (whose images and ghosts stand), at every cell the step computes.
+SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level)
+{
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int l = lean_cell(ix + nw, iy + nw);
+    level[kLeanLap * lean_plane + l] = lean_laplacian(level + kLeanN * lean_plane, l, lean_row);
+}
+
+// Periodic images of one plane of `buffer`.
+__global__ void lean_images_plane(double *buffer, int p)
+{
+    const int width = nodes_x + 2 * nw;
+    const int bands = 2 * nw * width;
+    const int cells = bands + 2 * nw * nodes_y;
+    const int stride = gridDim.x * blockDim.x;
+    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < cells; t += stride) {
+        int lx, ly;
+        if (t < bands) {
+            const int band_row = t / width;
+            lx = t % width;
+            ly = band_row < nw ? band_row : nodes_y + band_row;
+        } else {
+            const int u = t - bands;
+            const int band_column = u % (2 * nw);
+            lx = band_column < nw ? band_column : nodes_x + band_column;
+            ly = nw + u / (2 * nw);
+        }
+        const int sx = ((lx - nw) % nodes_x + nodes_x) % nodes_x;
+        const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
+        buffer[p * lean_plane + lean_cell(lx, ly)] = buffer[p * lean_plane + lean_cell(sx + nw, sy + nw)];
+    }
+}
+
+// Periodic images of the planes of `buffer` (lean_planes of them): every cell of the
 // border nw wide takes the value of the node at its position modulo the
 // lattice (so lattices narrower than 2 nw wrap more than once). One thread per
 // border cell, the top and bottom bands first, then the left and right ones.
@@ -237,7 +416,7 @@ __global__ void lean_images(double *buffer)
         const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
         const int to = lean_cell(lx, ly);
         const int from = lean_cell(sx + nw, sy + nw);
-        for (int p = 0; p < kLeanPlanes; ++p)
+        for (int p = 0; p < lean_planes; ++p)
             buffer[p * lean_plane + to] = buffer[p * lean_plane + from];
     }
 }
@@ -257,6 +436,28 @@ SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before)
     UNROLL_FULLY for (int i = 0; i < 9; ++i) n += state[i * plane + l];
     state[kLeanN * plane + l] = n;
     state[kLeanDp * plane + l] = lean_pressure_difference(before[kLeanN * plane + l]);
+}
+
+// The first level of the Lax-Wendroff scheme: as lean_start, and the
+// velocity its step reads at the neighbours, computed as the step computes it.
+SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict__ before)
+{
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
+    const int l = lean_cell(ix + nw, iy + nw);
+    const int plane = lean_plane;
+    double n = zero, jx = zero, jy = zero;
+    UNROLL_FULLY for (int i = 0; i < 9; ++i)
+    {
+        const double f = state[i * plane + l];
+        n += f;
+        jx += f * lean_cx[i];
+        jy += f * lean_cy[i];
+    }
+    state[kLeanN * plane + l] = n;
+    state[kLeanDp * plane + l] = lean_pressure_difference(before[kLeanN * plane + l]);
+    state[kLeanUx * plane + l] = sp_div(jx, n);
+    state[kLeanUy * plane + l] = sp_div(jy, n);
 }
 
 // Copies between a plane of nodes_x x nodes_y values (x fastest, as a slot of

@@ -62,8 +62,9 @@ int mirror(int g, int n, int &multiple)
 }
 
 void add_ghost(ghost_table &t, int cell, const std::vector<int> &sources,
-               const std::vector<double> &weights, double shift)
+               const std::vector<double> &weights, double shift, int layer)
 {
+    t.layer.push_back(layer);
     double total = 0.0;
     for (double w : weights) total += w;
     t.cell.push_back(cell);
@@ -126,10 +127,11 @@ boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_ce
     for (int y = 0; y < ny; ++y)
         for (int x = 0; x < nx; ++x) {
             unsigned bits = L.solid(x, y) ? kLinkSolid : 0u;
-            for (int i = 1; i < 9; ++i)
+            for (int i = 1; i < 9; ++i) {
                 if (L.solid(x - kEx[i], y - kEy[i])) bits |= 1u << i;
-            g.links[static_cast<size_t>(x + nw) + static_cast<size_t>(y + nw) * row] =
-                static_cast<unsigned short>(bits);
+                if (L.solid(x - 2 * kEx[i], y - 2 * kEy[i])) bits |= 1u << (8 + i);
+            }
+            g.links[static_cast<size_t>(x + nw) + static_cast<size_t>(y + nw) * row] = bits;
         }
 
     // Every cell of the lattice and its border that a stencil may read.
@@ -145,7 +147,8 @@ boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_ce
             const int y = walls_y ? mirror(gy, ny, my) : gy;
             if (mx + my > 0 && L.fluid(x, y)) {
                 // Behind a wall, its mirror node in the fluid.
-                add_ghost(g.ghosts, cell, {L.home(x, y)}, {1.0}, (mx + my) * s);
+                add_ghost(g.ghosts, cell, {L.home(x, y)}, {1.0}, (mx + my) * s,
+                          mx <= 1 && my <= 1 ? 1 : 2);
                 continue;
             }
             if (mx + my > 0) {
@@ -156,7 +159,8 @@ boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_ce
             if (!L.solid(gx, gy)) continue;
             int multiple = 0;
             if (mask_ghost(L, gx, gy, sources, weights, multiple))
-                add_ghost(g.ghosts, cell, sources, weights, (multiple + mx + my) * s);
+                add_ghost(g.ghosts, cell, sources, weights, (multiple + mx + my) * s,
+                          multiple + mx + my <= 1 ? 1 : 2);
         }
     return g;
 }

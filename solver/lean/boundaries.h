@@ -14,7 +14,8 @@
 // Bits of a cell's link word: bit 0 the cell is solid; bit i (1 .. 8) the
 // upwind cell of velocity i, the cell minus e_i, is solid, so distribution i
 // enters from the wall: it is the node's own opposite distribution, turned
-// back (the reflected path).
+// back (the reflected path); bit 8 + i the cell minus 2 e_i is solid (the
+// Lax-Wendroff scheme's differences reach two nodes).
 constexpr unsigned kLinkSolid = 1u;
 
 // Ghost densities: every solid cell within two cells of the fluid (the reach
@@ -27,10 +28,11 @@ struct ghost_table {
     std::vector<int> source;     // padded home cells of fluid nodes
     std::vector<double> weight;  // their weights, summing to 1 per ghost
     std::vector<double> shift;   // multiples of s = h h_w / kappa, times s
+    std::vector<int> layer;      // 1 next to the fluid, 2 one cell further
 };
 
 struct boundary_geometry {
-    std::vector<unsigned short> links;  // one link word per padded cell
+    std::vector<unsigned> links;  // one link word per padded cell
     ghost_table ghosts;
 };
 

@@ -32,7 +32,7 @@ const char *const kKnownKeys[] = {
     "-hRTzero", "-htemperature", "-hdelta_time", "-hkappa", "-hrho_zero", "-htau",
     "-hinit", "-hinit_x", "-hinit_y", "-hinit_radius", "-hinit_liquid", "-hinit_vapour",
     "-hinit_width", "-hinit_pool", "-hinit_file", "-hwalls", "-hwall_wetting", "-hsolid_file",
-    "-hgravity_x", "-hgravity_y", "-hgravity_reference", "-houtput"};
+    "-hgravity_x", "-hgravity_y", "-hgravity_reference", "-houtput", "-hscheme"};
 
 [[noreturn]] void reject(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -126,6 +126,7 @@ int choice_value(const char *key, const char *const *words, int count, int fallb
 const char *const kInitWords[] = {"noise", "slab", "drop", "bubble", "file"};
 const char *const kWallsWords[] = {"none", "x", "y", "xy"};
 const char *const kOutputWords[] = {"spec", "vti", "both"};
+const char *const kSchemeWords[] = {"upwind", "lax_wendroff"};
 
 // A key that only means something with another setting: given without it,
 // the user most likely forgot the other one.
@@ -299,6 +300,11 @@ const char *output_name(output_kind kind)
     return kOutputWords[static_cast<int>(kind)];
 }
 
+const char *scheme_name(scheme_kind kind)
+{
+    return kSchemeWords[static_cast<int>(kind)];
+}
+
 double shape_distance(int ix, int iy)
 {
     const lean_setup &s = hsetup;
@@ -337,4 +343,5 @@ void read_lean_setup(const char *path, bool resuming)
     read_initial_state(resuming);
     read_gravity();
     hsetup.output = static_cast<output_kind>(choice_value("-houtput", kOutputWords, 3, 0));
+    hsetup.scheme = static_cast<scheme_kind>(choice_value("-hscheme", kSchemeWords, 2, 0));
 }

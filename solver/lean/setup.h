@@ -10,6 +10,7 @@
 enum class init_kind { noise, slab, drop, bubble, file };
 enum class walls_kind { none, x, y, xy };
 enum class output_kind { spec, vti, both };
+enum class scheme_kind { upwind, lax_wendroff };
 
 struct lean_setup {
     init_kind init = init_kind::noise;
@@ -30,6 +31,7 @@ struct lean_setup {
     double gravity_reference = 0.0;           // density whose weight is not felt
 
     output_kind output = output_kind::spec;
+    scheme_kind scheme = scheme_kind::upwind;
 
     bool has_solid() const { return walls != walls_kind::none || !solid_file.empty(); }
     bool has_gravity() const { return gravity_x != 0.0 || gravity_y != 0.0; }
@@ -69,3 +71,4 @@ double shape_distance(int ix, int iy);
 const char *init_name(init_kind kind);
 const char *walls_name(walls_kind kind);
 const char *output_name(output_kind kind);
+const char *scheme_name(scheme_kind kind);
