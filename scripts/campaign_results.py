@@ -622,9 +622,12 @@ def plot_coexistence(path, rows, folder, keys=()):
                   fillstyle=fill, label=f"runs: vapour{name}")
         left.plot([number(r["densest_bulk"]) for r in members], tt, "s", color=f"C{2 * g + 1}",
                   fillstyle=fill, label=f"runs: liquid{name}")
+    failed_words = {id(r): w for w, members in word_groups(failed, keys).items() for r in members}
     for r in failed:
         unstable = re.search(r"unstable at iteration (\d+)", r["detail"])
         said = f"unstable at step {unstable.group(1)}" if unstable else r["status"]
+        if failed_words.get(id(r)):
+            said = ", ".join(failed_words[id(r)]) + ": " + said
         left.axhline(r["t"], color="C3", lw=0.8, ls=":")
         left.text(1.0, r["t"], f"T/T$_c$ {r['t']:g}: {said}", color="C3", fontsize=7,
                   va="bottom", ha="center")

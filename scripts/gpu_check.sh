@@ -48,6 +48,8 @@ cases=("square 128 128 200 2" "wide 120 72 100 3")
 # obstacle (a PGM mask), gravity, and .vti snapshots beside the others.
 setup_keys="-hinit drop -hinit_radius 12 -hinit_y -0.5 -hwalls xy -hwall_wetting 4e-4
 -hsolid_file mask.pgm -hgravity_y -0.05 -houtput both"
+# and the same with the Lax-Wendroff scheme
+schemes=(upwind lax_wendroff)
 
 # The example's parameter file with another lattice and cycle count.
 make_input() {  # nx ny niter_cycle ncycles
@@ -66,10 +68,14 @@ run_solver() {  # binary folder input-file [command prefix...]
   (cd "$dir" && "$@" "$binary" >stdout.txt 2>stderr.txt)
 }
 
-# The setups' input and its mask (64 x 48 nodes, a block of solid nodes).
+# The setups' inputs (one per scheme) and their mask (64 x 48 nodes, a block
+# of solid nodes).
 make_setups() {  # folder
-  make_input 64 48 100 2 >"$1/setups.input"
-  echo "$setup_keys" >>"$1/setups.input"
+  for scheme in "${schemes[@]}"; do
+    make_input 64 48 100 2 >"$1/setups-$scheme.input"
+    echo "$setup_keys -hscheme $scheme" >>"$1/setups-$scheme.input"
+  done
+  cp "$1/setups-upwind.input" "$1/setups.input"
   {
     printf 'P2\n64 48\n255\n'
     for ((y = 47; y >= 0; y--)); do
@@ -106,13 +112,15 @@ prepare() {
   done
   mkdir -p "$ref_dir/setups-input"
   make_setups "$ref_dir/setups-input"
-  dir=$ref_dir/setups/vdwflow
-  run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/setups-input/setups.input" ||
-    { echo "gpu_check prepare: vdwflow failed on the setups input:"; cat "$dir/stderr.txt"; exit 1; }
-  grep '^iter=' "$dir/stdout.txt" >"$dir/totals.txt"
-  rm "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input" "$dir/mask.pgm"
-  gzip -n -9 "$dir"/B* "$dir"/PV*
-  echo "vdwflow, setups (walls, obstacle, wetting, gravity, .vti): $(ls "$dir"/*.gz | wc -l) files"
+  for scheme in "${schemes[@]}"; do
+    dir=$ref_dir/setups/$scheme
+    run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/setups-input/setups-$scheme.input" ||
+      { echo "gpu_check prepare: vdwflow failed on the setups input:"; cat "$dir/stderr.txt"; exit 1; }
+    grep '^iter=' "$dir/stdout.txt" >"$dir/totals.txt"
+    rm "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input" "$dir/mask.pgm"
+    gzip -n -9 "$dir"/B* "$dir"/PV*
+    echo "vdwflow, setups, $scheme (walls, obstacle, wetting, gravity, .vti): $(ls "$dir"/*.gz | wc -l) files"
+  done
 
   # A checkpoint of the square run after its first cycle, which the GPU
   # resumes: its second cycle must give the reference files.
@@ -231,8 +239,12 @@ compare_solvers() {
 # vdwflow's setups on the GPU against the cpu backend: every file (.vti and
 # .pvd too) and the totals.
 compare_setups() {
-  local ref=$ref_dir/setups/vdwflow dir=$check_dir/run/setups/vdwflow
-  bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow' '$dir' '$ref_dir/setups-input/setups.input'"
+  for scheme in "${schemes[@]}"; do compare_setup "$scheme"; done
+}
+
+compare_setup() {  # scheme
+  local ref=$ref_dir/setups/$1 dir=$check_dir/run/setups/$1
+  bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow' '$dir' '$ref_dir/setups-input/setups-$1.input'"
   local rc=$? same=0 differ=0 extra=0
   for f in "$ref"/*.gz; do
     local file=$dir/$(basename "${f%.gz}")
@@ -250,7 +262,7 @@ compare_setups() {
   cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
   [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
     verdict=FAIL
-  row "vdwflow setups 64x48 = cpu backend" "$verdict" \
+  row "vdwflow setups ($1) = cpu" "$verdict" \
     "$(exit_text "$rc"); files (.vti, .pvd too): $same identical, $differ differ, $extra extra; totals $totals"
 }
 
@@ -310,14 +322,15 @@ sanitize() {
   jobs+=("racecheck vdwflow")
   # vdwflow's other kernels: walls, obstacle, ghost densities, gravity.
   make_setups "$dir"
-  jobs+=("memcheck vdwflow setups" "racecheck vdwflow setups")
+  jobs+=("memcheck vdwflow setups" "racecheck vdwflow setups" "memcheck vdwflow lax_wendroff")
   local t
   t=$(bound 150)
   for j in "${jobs[@]}"; do
     read -r tool p setups <<<"$j"
     (
       cd "$dir" && mkdir -p "$tool-$p$setups" && cd "$tool-$p$setups" &&
-        if [ -n "$setups" ]; then cp ../setups.input nw2cuda.input && cp ../mask.pgm .; else
+        if [ "$setups" = setups ]; then cp ../setups.input nw2cuda.input && cp ../mask.pgm .;
+        elif [ -n "$setups" ]; then cp "../setups-$setups.input" nw2cuda.input && cp ../mask.pgm .; else
           cp ../small.input nw2cuda.input; fi &&
         timeout -k 3 "$t" "$sanitizer" --tool "$tool" --error-exitcode 99 \
           "$bin_dir/$p" >log.txt 2>&1
@@ -344,11 +357,12 @@ time_steps() {
   printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' program nodes ms/step MLUPS GB/s \
     copy_GB/s roofline target | tee -a "$report"
   local -A mlups_b=() mlups_lean=()
-  for v in a b c lean walls; do
+  for v in a b c lean walls lax_wendroff; do
     local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v form=()
     [ "$v" != lean ] || program=vdwflow
-    if [ "$v" = walls ]; then  # vdwflow with walls, wetting and gravity
-      bin=$root/build/cuda/bin/step_timer_lean program=vdwflow+walls form=(walls)
+    if [ "$v" = walls ] || [ "$v" = lax_wendroff ]; then
+      # vdwflow with walls, wetting and gravity; with the Lax-Wendroff scheme
+      bin=$root/build/cuda/bin/step_timer_lean program=vdwflow+$v form=("$v")
     fi
     if [ ! -x "$bin" ]; then
       say "$(basename "$bin") missing: $program not timed"
@@ -383,6 +397,10 @@ time_steps() {
       if [ "$v" = walls ] && [ -n "${mlups_lean[$n]:-}" ]; then
         target=$(awk -v w="$(field MLUPS)" -v l="${mlups_lean[$n]}" \
           'BEGIN {printf "cost %.2f x periodic (target <= 1.3)", l / w}')
+      fi
+      if [ "$v" = lax_wendroff ] && [ -n "${mlups_lean[$n]:-}" ]; then
+        target=$(awk -v w="$(field MLUPS)" -v l="${mlups_lean[$n]}" \
+          'BEGIN {printf "cost %.2f x upwind (target <= 1.5)", l / w}')
       fi
       printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "$program" "${n}x$n" \
         "$(field ms_per_step)" "$(field MLUPS)" "$(field GBps)" "$(field copy_GBps)" "$roof" \

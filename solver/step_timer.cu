@@ -55,7 +55,7 @@ void check(cudaError_t status, const char *what)
                  "integers)\n",
                  why, VARIANT_LETTER,
 #ifdef LEAN_STEP
-                 " [walls]"
+                 " [walls | lax_wendroff]"
 #else
                  ""
 #endif
@@ -114,11 +114,14 @@ constexpr int kBytesPerNode = kStepBytesPerNode;
 int main(int argc, char **argv)
 {
 #ifdef LEAN_STEP
-    // "walls": the step with walls around the box, wetting and gravity.
+    // "walls": the step with walls around the box, wetting and gravity;
+    // "lax_wendroff": the Lax-Wendroff scheme's step.
     const bool walls = argc == 5 && std::strcmp(argv[4], "walls") == 0;
-    if (argc != 4 && !walls) usage("three arguments expected, and perhaps walls");
+    const bool lax_wendroff = argc == 5 && std::strcmp(argv[4], "lax_wendroff") == 0;
+    if (argc != 4 && !walls && !lax_wendroff)
+        usage("three arguments expected, and perhaps walls or lax_wendroff");
 #else
-    const bool walls = false;
+    const bool walls = false, lax_wendroff = false;
     if (argc != 4) usage("three arguments expected");
 #endif
     const int steps = positive_argument(argv[3]);
@@ -141,6 +144,7 @@ int main(int argc, char **argv)
         hsetup.wall_wetting = 4e-4;
         hsetup.gravity_y = -0.05;
     }
+    if (lax_wendroff) hsetup.scheme = scheme_kind::lax_wendroff;
     host_allocation();
     lean_allocation();
     init_lattice();
@@ -218,7 +222,7 @@ int main(int argc, char **argv)
     const double copy_gbps = 2.0 * static_cast<double>(copy_bytes) * kCopies / (copy_ms * 1e-3) / 1e9;
     std::printf("step_timer variant=%s%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
                 "bytes_per_node=%d GBps=%.1f copy_GBps=%.1f roofline=%.2f\n",
-                VARIANT_LETTER, walls ? "+walls" : "", hnodes_x, hnodes_y, steps, ms_per_step, mlups,
+                VARIANT_LETTER, walls ? "+walls" : lax_wendroff ? "+lax_wendroff" : "", hnodes_x, hnodes_y, steps, ms_per_step, mlups,
                 kBytesPerNode, gbps, copy_gbps, gbps / copy_gbps);
 
     check(cudaEventDestroy(start), "cudaEventDestroy");

@@ -1,7 +1,7 @@
 // The forms of vdwflow's step side by side (cpu backend): the periodic step,
-// with gravity, with walls around the box, with walls and gravity, and with
-// an obstacle mask, each at 512^2 and 2048^2 with all workers, started from
-// the same noisy lattice. The summary gives MLUPS and each form's cost
+// with gravity, with walls around the box, with walls and gravity, with an
+// obstacle mask, and the Lax-Wendroff scheme periodic and with walls, each at
+// 512^2 and 2048^2 with all workers, started from the same noisy lattice. The summary gives MLUPS and each form's cost
 // relative to the periodic step of the same size, measured in the same run.
 //
 //   build/cpu/bin/lean_forms_benchmark [--benchmark_repetitions=5]
@@ -50,6 +50,7 @@ struct form {
     walls_kind walls;
     bool gravity;
     bool obstacles;
+    scheme_kind scheme = scheme_kind::upwind;
 };
 const form kForms[] = {
     {"periodic", walls_kind::none, false, false},
@@ -57,6 +58,8 @@ const form kForms[] = {
     {"walls xy", walls_kind::xy, false, false},
     {"walls xy, gravity", walls_kind::xy, true, false},
     {"obstacles (mask)", walls_kind::none, false, true},
+    {"lax_wendroff", walls_kind::none, false, false, scheme_kind::lax_wendroff},
+    {"lax_wendroff, walls xy", walls_kind::xy, false, false, scheme_kind::lax_wendroff},
 };
 
 // An array of discs, a porous medium of about a fifth solid.
@@ -81,6 +84,7 @@ void lean_form_step(benchmark::State &state)
     hsetup.walls = f.walls;
     hsetup.wall_wetting = f.walls != walls_kind::none ? 4e-4 : 0.0;
     if (f.gravity) hsetup.gravity_y = -0.05;
+    hsetup.scheme = f.scheme;
     hsolid_nodes.clear();
     if (f.obstacles) {
         hsolid_nodes = obstacles(side);
@@ -140,7 +144,7 @@ private:
 }  // namespace
 
 BENCHMARK(lean_form_step)->Name("vdwflow/form")->ArgNames({"side", "form"})
-    ->ArgsProduct({{kSides[0], kSides[1]}, {0, 1, 2, 3, 4}})
+    ->ArgsProduct({{kSides[0], kSides[1]}, {0, 1, 2, 3, 4, 5, 6}})
     ->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)

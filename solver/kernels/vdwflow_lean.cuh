@@ -31,12 +31,16 @@ constexpr int kLeanN = 9;
 constexpr int kLeanDp = 10;
 // The Lax-Wendroff scheme hands three more planes from one step to the next:
 // the isotropic Laplacian of the density (of the level itself, from a pass
-// of its own after the step) and the velocity, for the equilibria of the
+// of its own after the step) and the momentum, for the equilibria of the
 // neighbours.
 constexpr int kLeanLap = 11;
-constexpr int kLeanUx = 12;
-constexpr int kLeanUy = 13;
+constexpr int kLeanJx = 12;
+constexpr int kLeanJy = 13;
 constexpr int kLeanPlanesLW = 14;
+// The velocity set's steps, as the kernels' order has them (rest, +x, +y, -x,
+// -y, (+,+), (-,+), (-,-), (+,-)).
+constexpr int kLeanEx[9] = {0, 1, 0, -1, 0, 1, -1, -1, 1};
+constexpr int kLeanEy[9] = {0, 0, 1, 0, -1, 1, 1, -1, -1};
 
 // The propagation schemes: today's first-order upwind difference, and the
 // Lax-Wendroff propagation of the equilibrium part with its dispersion
@@ -81,18 +85,18 @@ __constant__ double lean_gravity_y;
 __constant__ double lean_gravity_ref_x;  // gravity_x times the reference density
 __constant__ double lean_gravity_ref_y;
 __constant__ int lean_planes = kLeanPlanes;  // planes of a level (images copy them all)
-// Lax-Wendroff: (cfl / 2)(1 - cfl); the hyperviscosity's cfl / 8; 1 / (2 h);
-// 1 / (6 h^2) of the 9-point Laplacian; h^2 T / 6, the dispersion's share of
-// the surface tension; the equilibrium's 1 / cs^2, 1 / (2 cs^4),
-// 1 / (2 cs^2); the relaxation rate dt / (tau + c h / (6 T)), which keeps
-// the viscosity of the upwind runs.
+// Lax-Wendroff: (cfl / 2)(1 - cfl); the hyperviscosity's cfl / 8 (more where
+// the interface is resolved by fewer nodes); 1 / (2 h); 1 / (6 h^2) of the
+// 9-point Laplacian; h^2 T / 6, the dispersion's share of the surface
+// tension; the equilibrium's 1 / cs^2; the relaxation rate
+// dt / (tau + c h / (6 T)), which keeps the viscosity of the upwind runs.
 __constant__ double lean_lw_coefficient;
 __constant__ double lean_rate;
 __constant__ double lean_hyper;
 __constant__ double lean_inv_two_h;
 __constant__ double lean_laplacian_scale;
 __constant__ double lean_dispersion;
-__constant__ double lean_inv_cs2, lean_inv_2cs4, lean_inv_2cs2;
+__constant__ double lean_c_over_cs2;  // c / cs^2
 
 // a where `pick_a` is 1, b where it is 0, without a branch: on the cpu backend the bits
 // are blended, so that the compiler cannot sink the computation of a value
@@ -120,21 +124,6 @@ __device__ FORCE_INLINE double lean_laplacian(const double *q, int l, int row)
     const double axes = (q[l + 1] + q[l - 1]) + (q[l + row] + q[l - row]);
     const double diagonals = (q[l + row + 1] + q[l + row - 1]) + (q[l - row + 1] + q[l - row - 1]);
     return lean_laplacian_scale * ((4.0 * axes + diagonals) - 20.0 * q[l]);
-}
-
-// Second-order equilibria of velocities k and -k at density n and velocity
-// (ux, uy), for the Lax-Wendroff term (plain double arithmetic).
-struct lean_feq_pair {
-    double along, against;
-};
-__device__ FORCE_INLINE lean_feq_pair lean_equilibria(double n, double ux, double uy, int k)
-{
-    const double base = 1.0 - (ux * ux + uy * uy) * lean_inv_2cs2;
-    const double cu = lean_cx[k] * ux + lean_cy[k] * uy;
-    const double even = base + cu * cu * lean_inv_2cs4;
-    const double odd = cu * lean_inv_cs2;
-    const double wn = lean_w[k] * n;
-    return {wn * (even + odd), wn * (even - odd)};
 }
 
 // One time step of node (ix, iy): from the old level `in` to the new level
@@ -213,46 +202,64 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
     // Lax-Wendroff: along each velocity k, the second difference of the
     // equilibria (the Lax-Wendroff flux of the equilibrium part, beyond the
     // upwind one) and their fourth difference (a hyperviscosity that damps
-    // the grid-scale mode which centred differences leave alone), from the
-    // density and velocity of the neighbours one and two nodes away. Where a
-    // neighbour is solid, its equilibrium is the opposite one of its mirror
-    // image across the wall (as the propagation reflects the distributions).
+    // the grid-scale mode which centred differences leave alone), of their
+    // part linear in the density and momentum, w_k (n + c_k . j / cs^2), so
+    // that the differences are those of n and of s = c_k . j along the four
+    // lines through the node, one and two nodes either way. Where a node on
+    // the line is solid, it shows its mirror image across the wall, with the
+    // opposite velocity (s of the opposite sign), as the propagation reflects
+    // the distributions.
     double lw[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
     if (Scheme == kLaxWendroff) {
-        const double *ux_in = in + kLeanUx * plane;
-        const double *uy_in = in + kLeanUy * plane;
-        lean_feq_pair at[9], near[9], far[9];  // at x, x + e_k, x + 2 e_k
-        UNROLL_FULLY for (int k = 1; k < 9; ++k)
+        const double *jx_in = in + kLeanJx * plane;
+        const double *jy_in = in + kLeanJy * plane;
+        const int lines[4] = {1, 2, 5, 6};  // +x, +y, (+,+), (-,+)
+        UNROLL_FULLY for (int m = 0; m < 4; ++m)
         {
-            const int y1 = l - upwind[k], y2 = l - 2 * upwind[k];
-            at[k] = lean_equilibria(rho, ux, uy, k);
-            near[k] = lean_equilibria(rho_in[y1], ux_in[y1], uy_in[y1], k);
-            far[k] = lean_equilibria(rho_in[y2], ux_in[y2], uy_in[y2], k);
-        }
-        UNROLL_FULLY for (int k = 1; k < 9; ++k)
-        {
-            const int kb = opposite[k];
-            // f_k^eq at x + 2 e_k, x + e_k, x, x - e_k, x - 2 e_k
-            double ahead2 = far[k].along, ahead1 = near[k].along;
-            double behind1 = near[kb].against, behind2 = far[kb].against;
-            const double here = at[k].along;
+            const int k = lines[m], kb = opposite[k];
+            const int d = -upwind[k];  // x + e_k
+            // s = c_k . j / c, with the velocity's components known here:
+            // one plane of the momentum along the axes, two along diagonals
+            const auto along = [&](double x_part, double y_part) {
+                return kLeanEx[k] == 0 ? kLeanEy[k] * y_part
+                                       : kLeanEy[k] == 0 ? kLeanEx[k] * x_part
+                                                         : kLeanEx[k] * x_part + kLeanEy[k] * y_part;
+            };
+            const auto s_at = [&](int q) {
+                return along(kLeanEx[k] != 0 ? jx_in[q] : 0.0, kLeanEy[k] != 0 ? jy_in[q] : 0.0);
+            };
+            const double n0 = rho, s0 = along(jx, jy);
+            double n1 = rho_in[l + d], s1 = s_at(l + d), n2 = rho_in[l + 2 * d], s2 = s_at(l + 2 * d);
+            double m1 = rho_in[l - d], t1 = s_at(l - d), m2 = rho_in[l - 2 * d], t2 = s_at(l - 2 * d);
             if (Walls) {
                 // (bit i: x - e_i solid; bit 8 + i: x - 2 e_i solid)
-                const unsigned ahead_wall = (link >> kb) & 1u, behind_wall = (link >> k) & 1u;
-                const unsigned ahead_wall2 = (link >> (8 + kb)) & 1u;
-                const unsigned behind_wall2 = (link >> (8 + k)) & 1u;
-                ahead2 = lean_select(ahead_wall2, near[k].against, ahead2);
-                ahead2 = lean_select(ahead_wall, lean_select(behind_wall, at[k].against, near[kb].along),
-                                     ahead2);
-                ahead1 = lean_select(ahead_wall, at[k].against, ahead1);
-                behind2 = lean_select(behind_wall2, near[kb].along, behind2);
-                behind2 = lean_select(behind_wall, lean_select(ahead_wall, at[k].against, near[k].against),
-                                      behind2);
-                behind1 = lean_select(behind_wall, at[k].against, behind1);
+                const unsigned ahead = (link >> kb) & 1u, behind = (link >> k) & 1u;
+                const unsigned ahead2 = (link >> (8 + kb)) & 1u, behind2 = (link >> (8 + k)) & 1u;
+                // x + 2 e_k beyond a wall after x + e_k: the mirror of x + e_k
+                n2 = lean_select(ahead2, n1, n2);
+                s2 = lean_select(ahead2, -s1, s2);
+                m2 = lean_select(behind2, m1, m2);
+                t2 = lean_select(behind2, -t1, t2);
+                // x + e_k beyond a wall: x + e_k mirrors x, x + 2 e_k mirrors
+                // x - e_k (or x, where that is solid too)
+                n2 = lean_select(ahead, lean_select(behind, n0, m1), n2);
+                s2 = lean_select(ahead, lean_select(behind, -s0, -t1), s2);
+                m2 = lean_select(behind, lean_select(ahead, n0, n1), m2);
+                t2 = lean_select(behind, lean_select(ahead, -s0, -s1), t2);
+                n1 = lean_select(ahead, n0, n1);
+                s1 = lean_select(ahead, -s0, s1);
+                m1 = lean_select(behind, n0, m1);
+                t1 = lean_select(behind, -s0, t1);
             }
-            const double second = (ahead1 - 2.0 * here) + behind1;
-            const double fourth = ((ahead2 + behind2) - 4.0 * (ahead1 + behind1)) + 6.0 * here;
-            lw[k] = lean_lw_coefficient * second + lean_hyper * fourth;
+            const double second_n = (n1 - 2.0 * n0) + m1;
+            const double second_s = (s1 - 2.0 * s0) + t1;
+            const double fourth_n = ((n2 + m2) - 4.0 * (n1 + m1)) + 6.0 * n0;
+            const double fourth_s = ((s2 + t2) - 4.0 * (s1 + t1)) + 6.0 * s0;
+            const double even = lean_lw_coefficient * second_n + lean_hyper * fourth_n;
+            const double odd =
+                (lean_lw_coefficient * second_s + lean_hyper * fourth_s) * lean_c_over_cs2;
+            lw[k] = lean_w[k] * (even + odd);
+            lw[kb] = lean_w[k] * (even - odd);
         }
     }
 
@@ -286,9 +293,9 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
     out[kLeanDp * plane + l] = lean_pressure_difference(rho);
     if (Scheme == kLaxWendroff) {
         // What the next step reads of this level at its neighbours: the
-        // velocity as the next step computes it at this node.
-        out[kLeanUx * plane + l] = sp_div(jx_out, n);
-        out[kLeanUy * plane + l] = sp_div(jy_out, n);
+        // momentum, summed as the next step sums it at this node.
+        out[kLeanJx * plane + l] = jx_out;
+        out[kLeanJy * plane + l] = jy_out;
     }
 }
 
@@ -439,7 +446,7 @@ SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before)
 }
 
 // The first level of the Lax-Wendroff scheme: as lean_start, and the
-// velocity its step reads at the neighbours, computed as the step computes it.
+// momentum its step reads at the neighbours, summed as the step sums it.
 SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict__ before)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
@@ -456,8 +463,8 @@ SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict_
     }
     state[kLeanN * plane + l] = n;
     state[kLeanDp * plane + l] = lean_pressure_difference(before[kLeanN * plane + l]);
-    state[kLeanUx * plane + l] = sp_div(jx, n);
-    state[kLeanUy * plane + l] = sp_div(jy, n);
+    state[kLeanJx * plane + l] = jx;
+    state[kLeanJy * plane + l] = jy;
 }
 
 // Copies between a plane of nodes_x x nodes_y values (x fastest, as a slot of

@@ -81,7 +81,7 @@ struct Reference {
     int nx = 0, ny = 0;
     double T = 0.9, dt = 0.0002, kappa = 1e-4, tau = 0.001, h = 0.0078125;
     double c = std::sqrt(T / (1.0 / 3.0)), cfl = c * dt / h;
-    std::vector<double> n, ux, uy, dp, lap;
+    std::vector<double> n, jx, jy, ux, uy, dp, lap;
 
     int at(int x, int y) const { return ((y % ny + ny) % ny) * nx + (x % nx + nx) % nx; }
     double cx(int k) const { return kEx[k] == 0 ? 0.0 : kEx[k] * c; }
@@ -100,12 +100,28 @@ struct Reference {
         const double cu = cx(k) * vx + cy(k) * vy;
         return kW[k] * (rho * (sp_div(cu * cu, T * 2.0 * T) + (sp_div(cu, T) + base)));
     }
-    // The Lax-Wendroff term's equilibrium (double arithmetic).
-    double lw_feq(int k, int q) const
+    // The Lax-Wendroff terms of velocity k at node (x, y): the second and
+    // fourth differences along e_k of the equilibrium's part linear in n and
+    // j, w_k (n + c_k . j / cs^2), with s = e_k . j (j summed with c).
+    double lax_wendroff(int k, int x, int y) const
     {
-        const double base = 1.0 - (ux[q] * ux[q] + uy[q] * uy[q]) * (1.0 / (T * 2.0));
-        const double cu = cx(k) * ux[q] + cy(k) * uy[q];
-        return kW[k] * n[q] * ((base + cu * cu * (1.0 / (T * 2.0 * T))) + cu * (1.0 / T));
+        const int line = k < 5 ? (k < 3 ? k : k - 2) : (k < 7 ? k : k - 2);  // 1 2 5 6
+        const double sign = line == k ? 1.0 : -1.0;
+        const auto nn = [&](int s) { return n[at(x + s * kEx[line], y + s * kEy[line])]; };
+        const auto ss = [&](int s) {
+            const int q = at(x + s * kEx[line], y + s * kEy[line]);
+            if (kEx[line] == 0) return kEy[line] * jy[q];
+            if (kEy[line] == 0) return kEx[line] * jx[q];
+            return kEx[line] * jx[q] + kEy[line] * jy[q];
+        };
+        const double lw = 0.5 * cfl * (1.0 - cfl), hyper = cfl / 8.0;
+        const double second_n = (nn(1) - 2.0 * nn(0)) + nn(-1);
+        const double second_s = (ss(1) - 2.0 * ss(0)) + ss(-1);
+        const double fourth_n = ((nn(2) + nn(-2)) - 4.0 * (nn(1) + nn(-1))) + 6.0 * nn(0);
+        const double fourth_s = ((ss(2) + ss(-2)) - 4.0 * (ss(1) + ss(-1))) + 6.0 * ss(0);
+        const double even = lw * second_n + hyper * fourth_n;
+        const double odd = (lw * second_s + hyper * fourth_s) * (c / T);
+        return kW[line] * (even + sign * odd);
     }
     // The isotropic differences D_d along (dx, dy), as the step forms them.
     double difference(const std::vector<double> &q, int x, int y, int d, bool along_x) const
@@ -126,16 +142,15 @@ struct Reference {
     {
         const int nodes = nx * ny;
         n.assign(nodes, 0.0);
-        ux = uy = dp = lap = n;
+        jx = jy = ux = uy = dp = lap = n;
         for (int p = 0; p < nodes; p++) {
-            double jx = 0, jy = 0;
             for (int i = 0; i < 9; i++) {
                 n[p] += f[i * nodes + p];
-                jx += f[i * nodes + p] * cx(i);
-                jy += f[i * nodes + p] * cy(i);
+                jx[p] += f[i * nodes + p] * cx(i);
+                jy[p] += f[i * nodes + p] * cy(i);
             }
-            ux[p] = sp_div(jx, n[p]);
-            uy[p] = sp_div(jy, n[p]);
+            ux[p] = sp_div(jx[p], n[p]);
+            uy[p] = sp_div(jy[p], n[p]);
             dp[p] = pressure_difference(before[p]);
         }
         for (int y = 0; y < ny; y++)
@@ -146,7 +161,6 @@ struct Reference {
                 lap[at(x, y)] = (1.0 / (6.0 * h * h)) * ((4.0 * axes + diagonals) - 20.0 * v(0, 0));
             }
         std::vector<double> out(9 * nodes);
-        const double lw = 0.5 * cfl * (1.0 - cfl), hyper = cfl / 8.0;
         const double rate = dt / (tau + c * h / (6.0 * T));
         for (int y = 0; y < ny; y++)
             for (int x = 0; x < nx; x++) {
@@ -162,10 +176,7 @@ struct Reference {
                     double moved = fi;
                     if (i > 0) {
                         moved = fi - cfl * (fi - f[i * nodes + at(x - kEx[i], y - kEy[i])]);
-                        const auto eq = [&](int s) { return lw_feq(i, at(x + s * kEx[i], y + s * kEy[i])); };
-                        const double second = (eq(1) - 2.0 * eq(0)) + eq(-1);
-                        const double fourth = ((eq(2) + eq(-2)) - 4.0 * (eq(1) + eq(-1))) + 6.0 * eq(0);
-                        moved -= lw * second + hyper * fourth;
+                        moved -= lax_wendroff(i, x, y);
                     }
                     out[i * nodes + p] =
                         moved - (rate * (fi - e) -
