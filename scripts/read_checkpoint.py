@@ -29,10 +29,11 @@ FIELDS = ("version", "byte_order", "nodes_x", "nodes_y", "step", "planes", "RTze
 LAYOUT = "8sIIiiii6d3i"
 # Version 2 goes on with the setup: walls, wetting, gravity, solid nodes.
 FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_reference",
-            "solid_crc", "gravity_reference_mean", "output")
-LAYOUT_2 = "i4dIii"
+            "solid_crc", "gravity_reference_mean", "output", "scheme")
+LAYOUT_2 = "i4dIiii"
 WALLS = ("none", "x", "y", "xy")
 OUTPUTS = ("spec", "vti", "both")
+SCHEMES = ("upwind", "lax_wendroff")
 
 
 class CheckpointError(Exception):
@@ -60,6 +61,7 @@ def load(path="vdwflow.checkpoint"):
         header.update(zip(FIELDS_2, struct.unpack_from(order + LAYOUT_2, data, 92)))
         header["walls"] = WALLS[header["walls"]] if 0 <= header["walls"] < 4 else "unknown"
         header["output"] = OUTPUTS[header["output"]] if 0 <= header["output"] < 3 else "unknown"
+        header["scheme"] = SCHEMES[header["scheme"]] if 0 <= header["scheme"] < 2 else "unknown"
     nx, ny = header["nodes_x"], header["nodes_y"]
     expected = header_bytes + header["planes"] * nx * ny * 8 + 4
     if len(data) != expected:
@@ -94,7 +96,8 @@ def main(argv):
               f"solid nodes {'yes' if state['solid_crc'] else 'none'}, gravity "
               f"({state['gravity_x']:g}, {state['gravity_y']:g}) against "
               f"{'the mean density ' if state['gravity_reference_mean'] else ''}"
-              f"{state['gravity_reference']:g}, snapshots {state['output']}")
+              f"{state['gravity_reference']:g}, snapshots {state['output']}, "
+              f"scheme {state['scheme']}")
     for i in range(9):
         print(f"  f{i}       {state['f'][i].min():.6e} .. {state['f'][i].max():.6e}")
     rho = state["density"]
