@@ -38,9 +38,16 @@ constexpr int kLeanJx = 12;
 constexpr int kLeanJy = 13;
 constexpr int kLeanPlanesLW = 14;
 // The velocity set's steps, as the kernels' order has them (rest, +x, +y, -x,
-// -y, (+,+), (-,+), (-,-), (+,-)).
-constexpr int kLeanEx[9] = {0, 1, 0, -1, 0, 1, -1, -1, 1};
-constexpr int kLeanEy[9] = {0, 0, 1, 0, -1, 1, 1, -1, -1};
+// -y, (+,+), (-,+), (-,-), (+,-)): functions rather than tables, which
+// device code could not read.
+__host__ __device__ constexpr int lean_ex(int i)
+{
+    return (i == 1 || i == 5 || i == 8) - (i == 3 || i == 6 || i == 7);
+}
+__host__ __device__ constexpr int lean_ey(int i)
+{
+    return (i == 2 || i == 5 || i == 6) - (i == 4 || i == 7 || i == 8);
+}
 
 // The propagation schemes: today's first-order upwind difference, and the
 // Lax-Wendroff propagation of the equilibrium part with its dispersion
@@ -221,12 +228,12 @@ __device__ FORCE_INLINE void lean_node(int ix, int iy, const double *__restrict_
             // s = c_k . j / c, with the velocity's components known here:
             // one plane of the momentum along the axes, two along diagonals
             const auto along = [&](double x_part, double y_part) {
-                return kLeanEx[k] == 0 ? kLeanEy[k] * y_part
-                                       : kLeanEy[k] == 0 ? kLeanEx[k] * x_part
-                                                         : kLeanEx[k] * x_part + kLeanEy[k] * y_part;
+                return lean_ex(k) == 0 ? lean_ey(k) * y_part
+                                       : lean_ey(k) == 0 ? lean_ex(k) * x_part
+                                                         : lean_ex(k) * x_part + lean_ey(k) * y_part;
             };
             const auto s_at = [&](int q) {
-                return along(kLeanEx[k] != 0 ? jx_in[q] : 0.0, kLeanEy[k] != 0 ? jy_in[q] : 0.0);
+                return along(lean_ex(k) != 0 ? jx_in[q] : 0.0, lean_ey(k) != 0 ? jy_in[q] : 0.0);
             };
             const double n0 = rho, s0 = along(jx, jy);
             double n1 = rho_in[l + d], s1 = s_at(l + d), n2 = rho_in[l + 2 * d], s2 = s_at(l + 2 * d);
