@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "reporters.h"
 #include "run_config.h"
 #include "setup.h"
 
@@ -115,29 +117,41 @@ long long read_all(int fd, void *data, std::size_t size)
     return static_cast<long long>(done);
 }
 
-[[noreturn]] void write_failed(int fd, int error)
+[[noreturn]] void write_failed(int fd, const std::string &temporary, int error)
 {
     if (fd >= 0) ::close(fd);
-    ::unlink(CHECKPOINT_TEMPORARY);
+    ::unlink(temporary.c_str());
     std::fprintf(stderr, "vdwflow: could not write the checkpoint file %s completely: %s\n",
-                 CHECKPOINT_TEMPORARY, std::strerror(error));
-    std::exit(1);
+                 temporary.c_str(), std::strerror(error));
+    note_failure(run_failure::file);
+    end_run(1);
 }
 
 const char *g_parameter_file = "nw2cuda.input";
+const char *g_checkpoint_file = CHECKPOINT_FILE;
+int g_read_fd = -1;  // the checkpoint being read, closed by a refusal
 
 [[noreturn]] void refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 void refuse(const char *format, ...)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "vdwflow: cannot resume from %s: ", CHECKPOINT_FILE);
+    std::fprintf(stderr, "vdwflow: cannot resume from %s: ", g_checkpoint_file);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::fputc('\n', stderr);
-    std::exit(1);
+    if (g_read_fd >= 0) ::close(g_read_fd);
+    g_read_fd = -1;
+    end_run(1);
+}
+
+// A file that cannot be opened or read: as a refusal, and a file's failure.
+[[noreturn]] void refuse_file(const char *reason)
+{
+    note_failure(run_failure::file);
+    refuse("%s", reason);
 }
 
 void check_int(const char *key, std::int32_t stored, int value)
@@ -208,6 +222,11 @@ std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size
 
 void write_checkpoint(const double *planes, int step)
 {
+    write_checkpoint_file(CHECKPOINT_FILE, planes, step);
+}
+
+void write_checkpoint_file(const char *path, const double *planes, int step)
+{
     header h = {};
     std::memcpy(h.magic, kMagic, sizeof kMagic);
     h.version = kCheckpointVersion;
@@ -235,8 +254,9 @@ void write_checkpoint(const double *planes, int step)
     h.output = static_cast<std::int32_t>(hsetup.output);
     h.scheme = static_cast<std::int32_t>(hsetup.scheme);
 
-    const int fd = ::open(CHECKPOINT_TEMPORARY, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) write_failed(-1, errno);
+    const std::string temporary = std::string(path) + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) write_failed(-1, temporary, errno);
     const std::size_t data_bytes = kCheckpointPlanes * plane_bytes();
     std::uint32_t crc = crc32_update(0, &h, sizeof h);
     crc = crc32_update(crc, planes, data_bytes);
@@ -244,11 +264,13 @@ void write_checkpoint(const double *planes, int step)
     if (error == 0) error = write_all(fd, planes, data_bytes);
     if (error == 0) error = write_all(fd, &crc, sizeof crc);
     if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (error != 0) write_failed(fd, error);
-    if (::close(fd) != 0) write_failed(-1, errno);
-    if (::rename(CHECKPOINT_TEMPORARY, CHECKPOINT_FILE) != 0) write_failed(-1, errno);
+    if (error != 0) write_failed(fd, temporary, error);
+    if (::close(fd) != 0) write_failed(-1, temporary, errno);
+    if (::rename(temporary.c_str(), path) != 0) write_failed(-1, temporary, errno);
     // The rename itself reaches the disk with the folder.
-    const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const char *slash = std::strrchr(path, '/');
+    const std::string folder = slash ? std::string(path, static_cast<size_t>(slash - path) + 1) : ".";
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -258,18 +280,26 @@ void write_checkpoint(const double *planes, int step)
 checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, int *step,
                                    int last_step)
 {
+    return read_checkpoint_file(CHECKPOINT_FILE, parameter_file, planes, step, last_step);
+}
+
+checkpoint_verdict read_checkpoint_file(const char *path, const char *parameter_file,
+                                        double *planes, int *step, int last_step)
+{
     g_parameter_file = parameter_file;
-    const int fd = ::open(CHECKPOINT_FILE, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) refuse("%s", std::strerror(errno));
+    g_checkpoint_file = path;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) refuse_file(std::strerror(errno));
+    g_read_fd = fd;
     struct stat st;
-    if (::fstat(fd, &st) != 0) refuse("%s", std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) refuse("not a regular file");
+    if (::fstat(fd, &st) != 0) refuse_file(std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) refuse_file("not a regular file");
 
     // Version 1 is the first 128 bytes of version 2, with zeros after them
     // standing for none of the setup's keys.
     header h = {};
     long long got = read_all(fd, &h, kCheckpointV1HeaderBytes);
-    if (got < 0) refuse("%s", std::strerror(errno));
+    if (got < 0) refuse_file(std::strerror(errno));
     if (got < static_cast<long long>(kCheckpointV1HeaderBytes))
         refuse("truncated: %lld bytes, shorter than the header", got);
     if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0)
@@ -284,7 +314,7 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
     if (h.version != 1) {
         got = read_all(fd, reinterpret_cast<char *>(&h) + kCheckpointV1HeaderBytes,
                        sizeof h - kCheckpointV1HeaderBytes);
-        if (got < 0) refuse("%s", std::strerror(errno));
+        if (got < 0) refuse_file(std::strerror(errno));
         if (got < static_cast<long long>(sizeof h - kCheckpointV1HeaderBytes))
             refuse("truncated: shorter than the header");
     }
@@ -315,6 +345,7 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
         read_all(fd, &stored_crc, sizeof stored_crc) != static_cast<long long>(sizeof stored_crc))
         refuse("%s", errno != 0 ? std::strerror(errno) : "truncated while reading");
     ::close(fd);
+    g_read_fd = -1;
     std::uint32_t crc = crc32_update(0, &h, header_bytes);
     crc = crc32_update(crc, planes, data_bytes);
     if (crc != stored_crc) refuse("checksum mismatch: the file is damaged");
@@ -324,7 +355,7 @@ checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, i
         std::fprintf(stderr,
                      "vdwflow: %s is at step %d, the run's last step is %d: nothing to do "
                      "(raise -hncycles in %s to run on)\n",
-                     CHECKPOINT_FILE, h.step, last_step, parameter_file);
+                     path, h.step, last_step, parameter_file);
         return checkpoint_verdict::finished;
     }
     *step = h.step;

@@ -36,6 +36,8 @@ std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size
 // file, leaves the previous checkpoint and ends the run as a snapshot that
 // cannot be written does (a line on standard error, status 1).
 void write_checkpoint(const double *planes, int step);
+// The same to the file `path` (written as `path`.tmp first).
+void write_checkpoint_file(const char *path, const double *planes, int step);
 
 // What reading a checkpoint for a resumed run found.
 enum class checkpoint_verdict {
@@ -53,3 +55,6 @@ enum class checkpoint_verdict {
 // "mean" is taken from it, as the run computed it at its start.
 checkpoint_verdict read_checkpoint(const char *parameter_file, double *planes, int *step,
                                    int last_step);
+// The same from the file `path`, named in the messages.
+checkpoint_verdict read_checkpoint_file(const char *path, const char *parameter_file,
+                                        double *planes, int *step, int last_step);

@@ -7,8 +7,6 @@
 
 #include <signal.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -21,17 +19,13 @@
 #include "checkpoint.h"
 #include "device_mirror.h"
 #include "initial_state.h"
-#include "kernels/sp_div.cuh"
+#include "lean_session.h"
 #include "lean_state.h"
 #include "param_reader.h"
 #include "reporters.h"
-#include "run_checks.h"
 #include "run_config.h"
 #include "setup.h"
-#include "snapshot.h"
 #include "startup.h"
-#include "vdw_thermo.h"
-#include "vti_writer.h"
 
 static const char usage[] =
     "Usage: vdwflow [OPTION]... [PARAMETER_FILE]\n"
@@ -123,174 +117,12 @@ static void catch_stop_signals()
     sigaction(SIGINT, &action, nullptr);
 }
 
-// ---------------------------------------------------------------------------
-// Snapshots: the files of the other programs, and with -houtput vti or both
-// the VTK XML image data (density, velocity, pressure) of every snapshot and
-// the collection that lists them for ParaView.
-
-static std::vector<vti::entry> hcollection;  // the .vti files of the run so far
-
-static std::string snapshot_file_name(const char *format, const char *tag, int iter)
-{
-    const int length = std::snprintf(nullptr, 0, format, tag, iter);
-    std::string name(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(&name[0], name.size(), format, tag, iter);
-    name.pop_back();
-    return name;
-}
-
-[[noreturn]] static void snapshot_write_failed(const std::string &name, int error)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely: %s\n",
-                 name.c_str(), std::strerror(error));
-    std::exit(1);
-}
-
-// Adds the .vti of step `iter` to the collection (a snapshot label rewritten
-// by cycles without steps replaces its entry) and rewrites the .pvd.
-static void add_to_collection(const char *tag, int iter, const std::string &file)
-{
-    const double time = iter * hdelta_time;
-    if (!hcollection.empty() && hcollection.back().file == file)
-        hcollection.back().time = time;
-    else
-        hcollection.push_back({time, file});
-    const std::string collection = snapshot_file_name("PV%s.pvd", tag, 0);
-    const int error = vti::write_collection(collection.c_str(), hcollection);
-    if (error != 0) snapshot_write_failed(collection, error);
-}
-
-// The .vti of the snapshot whose density stands in slot hkn of hgf; the
-// velocity from the distributions of hgf (before any step) or of the level
-// the last step started from.
-static void write_vti_snapshot(const char *tag, bool on_device)
-{
-    double *rho = hgf + static_cast<long long>(hkn) * hnodes;
-    double *ux = hgf + static_cast<long long>(hkux) * hnodes;
-    double *uy = hgf + static_cast<long long>(hkuy) * hnodes;
-    double *pressure = hgf + static_cast<long long>(hkpid) * hnodes;
-    if (on_device) {
-        lean_velocity_to_host(ux, uy, pressure);
-    } else {
-        for (int p = 0; p < hnodes; p++) {
-            double jx = 0.0, jy = 0.0;
-            for (int i = 0; i < hnvelocities; i++) {
-                jx += hgf[static_cast<long long>(i) * hnodes + p] * hcspeed_x[i];
-                jy += hgf[static_cast<long long>(i) * hnodes + p] * hcspeed_y[i];
-            }
-            ux[p] = sp_div(jx, rho[p]);
-            uy[p] = sp_div(jy, rho[p]);
-        }
-    }
-    const vdw::Fluid fluid{htfluid, htcritical};
-    for (int p = 0; p < hnodes; p++) {
-        if (!hsolid_nodes.empty() && hsolid_nodes[static_cast<size_t>(p)]) {
-            ux[p] = uy[p] = pressure[p] = 0.0;
-            continue;
-        }
-        pressure[p] = fluid.pressure(rho[p]);
-    }
-    vti::fields f;
-    f.nx = hnodes_x;
-    f.ny = hnodes_y;
-    f.spacing = hdelta_space;
-    f.density = rho;
-    f.velocity_x = ux;
-    f.velocity_y = uy;
-    f.pressure = pressure;
-    f.solid = hsolid_nodes.empty() ? nullptr : hsolid_nodes.data();
-    const std::string name = snapshot_file_name("PV%s.%09d.vti", tag, hniter);
-    const int error = vti::write_file(name.c_str(), f, hniter, hniter * hdelta_time);
-    if (error != 0) snapshot_write_failed(name, error);
-    add_to_collection(tag, hniter, name);
-}
-
-// The console line "iter=... ntot=..." alone, summed as the snapshot writer
-// sums it, for a run that writes no BP, BV and PV files.
-static void print_snapshot_line()
-{
-    const double *v = hgf + static_cast<long long>(hkn) * hnodes;
-    double ntot = 0.0;
-    for (int y = 0; y < hnodes_y; y++)
-        for (int x = 0; x < hnodes_x; x++)
-            ntot = v[y * hnodes_x + x] + ntot;
-    hntot = ntot;
-    std::printf("iter=%10.10d  ntot=%25.20e\n", hniter, ntot);
-}
-
-// Solid nodes hold no fluid: their density in slot hkn of hgf is 0 (the
-// device keeps the ghost densities of boundaries.h there).
-static void clear_solid_density()
-{
-    if (!hsolid_nodes.empty())
-        for (int p = 0; p < hnodes; p++)
-            if (hsolid_nodes[static_cast<size_t>(p)])
-                hgf[static_cast<long long>(hkn) * hnodes + p] = 0.0;
-}
-
-// A snapshot of the density in slot hkn of hgf (solid nodes show none), in
-// the formats the run asks for; then the check that the run is sound.
-static void write_lean_snapshot(const char *tag, bool on_device)
-{
-    clear_solid_density();
-    if (hsetup.output == output_kind::vti)
-        print_snapshot_line();
-    else
-        profile(tag, hgf, hnodes, hnodes_x, hnodes_y, hkn, hniter, 1.0, 0.0, 2.0, hdelta_space);
-    if (hsetup.output != output_kind::spec)
-        write_vti_snapshot(tag, on_device);
-    check_snapshot_total(hntot, hniter);
-}
-
-// The collection of a resumed run: the .vti files of the snapshots before
-// its checkpoint at step `resumed_from`, as a run that never stopped lists
-// them.
-static void resume_collection(const char *tag, int resumed_from)
-{
-    if (hsetup.output == output_kind::spec) return;
-    for (int c = 0; c <= hncycles; c++) {
-        const int label = hlast_iter + c * hniter_cycle;
-        if (label > resumed_from) break;
-        const std::string name = snapshot_file_name("PV%s.%09d.vti", tag, label);
-        struct stat st;
-        if (::stat(name.c_str(), &st) != 0) continue;
-        if (!hcollection.empty() && hcollection.back().file == name) continue;
-        hcollection.push_back({label * hdelta_time, name});
-    }
-}
-
-// The reference density of -hgravity_reference mean: the mean density of
-// the fluid nodes at the start.
-static void resolve_gravity_reference()
-{
-    if (!hsetup.gravity_reference_mean) return;
-    double total = 0.0;
-    long long fluid = 0;
-    for (int p = 0; p < hnodes; p++)
-        if (hsolid_nodes.empty() || !hsolid_nodes[static_cast<size_t>(p)]) {
-            total += hgf[static_cast<long long>(hkn) * hnodes + p];
-            fluid++;
-        }
-    hsetup.gravity_reference = total / static_cast<double>(fluid);
-}
-
-// The state of step hniter into the checkpoint: the distributions and the
-// density a snapshot shows, slots 0 .. hkn of the host node field array.
-static void checkpoint()
-{
-    static_assert(kCheckpointPlanes == 10, "the distributions and the density");
-    lean_state_to_host();
-    clear_solid_density();
-    write_checkpoint(hgf, hniter);
-}
-
 // After a stop signal: the checkpoint of the step reached, a line saying so,
 // and the conventional status.
 [[noreturn]] static void stop_run(bool checkpoint_current)
 {
     if (checkpoint_current)
-        checkpoint();
+        lean_write_checkpoint(CHECKPOINT_FILE);
     std::fflush(stdout);
     const int signal_number = stop_signal;
     std::fprintf(stderr,
@@ -329,17 +161,17 @@ int run_lean(int argc, char **argv)
         init_velocity_set();
         hniter = resumed_from;
         tag = make_run_tag();
-        resume_collection(tag, resumed_from);
+        lean_resume_collection(tag, resumed_from);
     } else {
         init_lean_lattice();
-        resolve_gravity_reference();
+        lean_resolve_gravity_reference();
         hniter = hlast_iter;
         tag = make_run_tag();
-        write_lean_snapshot(tag, false);
+        lean_write_snapshot(tag, false);
     }
     lean_upload();
     if (!options.resume)
-        checkpoint();
+        lean_write_checkpoint(CHECKPOINT_FILE);
 
     cudaEvent_t cycle_start = nullptr, cycle_stop = nullptr;
     cudaEventCreate(&cycle_start);
@@ -367,8 +199,8 @@ int run_lean(int argc, char **argv)
                         steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
         }
         lean_density_to_host();
-        write_lean_snapshot(tag, true);
-        checkpoint();
+        lean_write_snapshot(tag, true);
+        lean_write_checkpoint(CHECKPOINT_FILE);
         if (stop_signal != 0)
             stop_run(false);
     }

@@ -86,6 +86,16 @@ void read_parameter_stream(FILE *file, const char *path)
     }
 }
 
+void clear_parameters()
+{
+    for (int i = 0; i < paramsCount; i++) {
+        std::free(params[i].key);
+        std::free(params[i].value);
+        params[i] = param{};
+    }
+    paramsCount = 0;
+}
+
 const char *parameter_value(const char *key)
 {
     for (int i = 0; i < paramsCount; i++)

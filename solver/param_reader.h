@@ -34,6 +34,10 @@ void readInputParameters(const char *path);
 // The same for a stream that is already open; `path` names it in messages.
 void read_parameter_stream(FILE *file, const char *path);
 
+// Empties the table, so that another file can be read (the Python package
+// reads one per simulation).
+void clear_parameters();
+
 // The value text of the first entry with this key, or null.
 const char *parameter_value(const char *key);
 

@@ -14,6 +14,15 @@
 extern void (*end_run_hook)(int status);
 [[noreturn]] void end_run(int status);
 
+// What ended a run, for a hook that turns it into an error of its own kind
+// (the Python package raises ValueError, OSError or RuntimeError): a site
+// that ends a run because of a file, a blow-up or the device says so before
+// it calls end_run; any other end is a bad input.
+enum class run_failure { input, file, unstable, device };
+void note_failure(run_failure kind);
+// The kind noted last, and back to `input` for the next failure.
+run_failure take_failure();
+
 // On failure: "<error text> in <file> at line <line>" on standard output,
 // exit status 1.
 void CUDAHandleError(cudaError err, const char *file, int line);

@@ -88,6 +88,7 @@ void check_snapshot_total(double ntot, int iter)
                      "vdwflow: the run became unstable at iteration %d: total density is not "
                      "finite\n",
                      iter);
+        note_failure(run_failure::unstable);
         end_run(1);
     }
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "reporters.h"
 #include "text_format.h"
@@ -26,13 +27,28 @@ int grey_value(double v)
     return static_cast<int>(g);
 }
 
-// File name of a snapshot file, allocated to fit; the caller frees it.
+static std::string folder_prefix;
+
+void set_snapshot_folder(const char *folder)
+{
+    folder_prefix = folder;
+}
+
+const char *snapshot_folder()
+{
+    return folder_prefix.c_str();
+}
+
+// Path of a snapshot file (in the snapshot folder), allocated to fit; the
+// caller frees it.
 static char *snapshot_name(const char *format, const char *tag, int iter)
 {
     const int length = std::snprintf(nullptr, 0, format, tag, iter);
-    char *name = static_cast<char *>(std::malloc(static_cast<size_t>(length) + 1));
+    const size_t prefix = folder_prefix.size();
+    char *name = static_cast<char *>(std::malloc(prefix + static_cast<size_t>(length) + 1));
     CHK_NULL_RETURN(name);
-    std::snprintf(name, static_cast<size_t>(length) + 1, format, tag, iter);
+    std::memcpy(name, folder_prefix.data(), prefix);
+    std::snprintf(name + prefix, static_cast<size_t>(length) + 1, format, tag, iter);
     return name;
 }
 
@@ -90,7 +106,8 @@ static void finish_file(FILE *file, const char *name, int error)
     if (error != 0) {
         std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely: %s\n",
                      name, std::strerror(error));
-        std::exit(1);
+        note_failure(run_failure::file);
+        end_run(1);
     }
 }
 

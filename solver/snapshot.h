@@ -5,6 +5,11 @@
 // Total of the shown slot in the last snapshot written.
 extern double hntot;
 
+// The folder the snapshot files go to: "" (the working directory, as the
+// programs have it) or a path ending in '/'.
+void set_snapshot_folder(const char *folder);
+const char *snapshot_folder();
+
 // Shows slot `slot` of the node field array `field`; the value at node
 // (x, y) is field[slot * nodes + y * nodes_x + x]. Returns 1.
 int profile(const char *tag, const double *field, int nodes, int nodes_x, int nodes_y,

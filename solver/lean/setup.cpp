@@ -2,6 +2,8 @@
 // they name loaded, all before anything is written.
 #include "setup.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -46,6 +48,18 @@ void reject(const char *format, ...)
     va_end(args);
     std::fputc('\n', stderr);
     end_run(1);
+}
+
+// A user file the reader gave up on: a file's failure where it cannot be
+// opened or is a folder, else a bad input.
+[[noreturn]] void reject_file(const char *key, const char *path, const user_files::reason &why)
+{
+    struct stat st;
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr || (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)))
+        note_failure(run_failure::file);
+    if (file != nullptr) std::fclose(file);
+    reject("%s %s: %s", key, path, why.c_str());
 }
 
 // Edit distance of two keys (for "did you mean"), bounded work: keys are
@@ -237,7 +251,7 @@ void read_initial_state(bool resuming)
         if (!resuming) {
             const user_files::reason why =
                 user_files::read_density(path, hnodes_x, hnodes_y, hinit_density);
-            if (!why.empty()) reject("-hinit_file %s: %s", path, why.c_str());
+            if (!why.empty()) reject_file("-hinit_file", path, why);
         }
     }
 }
@@ -250,7 +264,7 @@ void read_solids()
         s.solid_file = path;
         const user_files::reason why =
             user_files::read_solid_mask(path, hnodes_x, hnodes_y, hsolid_nodes);
-        if (!why.empty()) reject("-hsolid_file %s: %s", path, why.c_str());
+        if (!why.empty()) reject_file("-hsolid_file", path, why);
         if (std::find(hsolid_nodes.begin(), hsolid_nodes.end(), 0) == hsolid_nodes.end())
             reject("-hsolid_file %s: every node is solid: no fluid is left", path);
     }
@@ -344,4 +358,13 @@ void read_lean_setup(const char *path, bool resuming)
     read_gravity();
     hsetup.output = static_cast<output_kind>(choice_value("-houtput", kOutputWords, 3, 0));
     hsetup.scheme = static_cast<scheme_kind>(choice_value("-hscheme", kSchemeWords, 2, 0));
+}
+
+void set_initial_density(const unsigned char *npy, std::size_t size, const char *what)
+{
+    std::vector<double> density;
+    const user_files::reason why = user_files::parse_density(npy, size, hnodes_x, hnodes_y, density);
+    if (!why.empty()) reject("%s: %s", what, why.c_str());
+    hsetup.init = init_kind::file;
+    hinit_density.swap(density);
 }

@@ -4,6 +4,7 @@
 // the other programs do, bit for bit.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ extern std::vector<double> hinit_density;
 // A resumed run (`resuming`) takes its state from the checkpoint and reads
 // no -hinit_file.
 void read_lean_setup(const char *path, bool resuming);
+
+// The initial density from the bytes of a .npy file in memory (the Python
+// package's arrays), checked as -hinit_file's are; `what` names it in the
+// message of a refusal. After read_lean_setup, in place of its initial state.
+void set_initial_density(const unsigned char *npy, std::size_t size, const char *what);
 
 // Liquid fraction of node (ix, iy) in the initial state of a slab, drop or
 // bubble (with a pool, if one is given): 0 vapour, 1 liquid, joined by the
