@@ -71,12 +71,10 @@ int device_free()
 
 int host_free()
 {
-    std::free(hgf);
-    std::free(hfeq);
-    std::free(hbweight);
-    std::free(hbspeed);
-    std::free(hcweight);
-    std::free(hcspeed_x);
-    std::free(hcspeed_y);
+    // (set back to null: a harness may allocate another run after)
+    for (double **array : {&hgf, &hfeq, &hbweight, &hbspeed, &hcweight, &hcspeed_x, &hcspeed_y}) {
+        std::free(*array);
+        *array = nullptr;
+    }
     return 1;
 }

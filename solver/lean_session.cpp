@@ -68,17 +68,11 @@ static void add_to_collection(const char *tag, int iter, const std::string &file
     if (error != 0) snapshot_write_failed(collection, error);
 }
 
-// The .vti of the snapshot whose density stands in slot hkn of hgf; the
-// velocity from the distributions of hgf (before any step) or of the level
-// the last step started from.
-static void write_vti_snapshot(const char *tag, bool on_device)
+void lean_snapshot_velocity(double *ux, double *uy, double *scratch, bool on_device)
 {
-    double *rho = hgf + static_cast<long long>(hkn) * hnodes;
-    double *ux = hgf + static_cast<long long>(hkux) * hnodes;
-    double *uy = hgf + static_cast<long long>(hkuy) * hnodes;
-    double *pressure = hgf + static_cast<long long>(hkpid) * hnodes;
+    const double *rho = hgf + static_cast<long long>(hkn) * hnodes;
     if (on_device) {
-        lean_velocity_to_host(ux, uy, pressure);
+        lean_velocity_to_host(ux, uy, scratch);
     } else {
         for (int p = 0; p < hnodes; p++) {
             double jx = 0.0, jy = 0.0;
@@ -90,14 +84,40 @@ static void write_vti_snapshot(const char *tag, bool on_device)
             uy[p] = sp_div(jy, rho[p]);
         }
     }
+    if (!hsolid_nodes.empty())
+        for (int p = 0; p < hnodes; p++)
+            if (hsolid_nodes[static_cast<size_t>(p)]) ux[p] = uy[p] = 0.0;
+}
+
+void lean_snapshot_pressure(double *pressure)
+{
+    const double *rho = hgf + static_cast<long long>(hkn) * hnodes;
     const vdw::Fluid fluid{htfluid, htcritical};
-    for (int p = 0; p < hnodes; p++) {
-        if (!hsolid_nodes.empty() && hsolid_nodes[static_cast<size_t>(p)]) {
-            ux[p] = uy[p] = pressure[p] = 0.0;
-            continue;
-        }
-        pressure[p] = fluid.pressure(rho[p]);
-    }
+    for (int p = 0; p < hnodes; p++)
+        pressure[p] = !hsolid_nodes.empty() && hsolid_nodes[static_cast<size_t>(p)]
+                          ? 0.0
+                          : fluid.pressure(rho[p]);
+}
+
+double lean_snapshot_total()
+{
+    const double *v = hgf + static_cast<long long>(hkn) * hnodes;
+    double ntot = 0.0;
+    for (int y = 0; y < hnodes_y; y++)
+        for (int x = 0; x < hnodes_x; x++)
+            ntot = v[y * hnodes_x + x] + ntot;
+    return ntot;
+}
+
+// The .vti of the snapshot whose density stands in slot hkn of hgf.
+static void write_vti_snapshot(const char *tag, bool on_device)
+{
+    double *rho = hgf + static_cast<long long>(hkn) * hnodes;
+    double *ux = hgf + static_cast<long long>(hkux) * hnodes;
+    double *uy = hgf + static_cast<long long>(hkuy) * hnodes;
+    double *pressure = hgf + static_cast<long long>(hkpid) * hnodes;
+    lean_snapshot_velocity(ux, uy, pressure, on_device);
+    lean_snapshot_pressure(pressure);
     vti::fields f;
     f.nx = hnodes_x;
     f.ny = hnodes_y;
@@ -118,11 +138,7 @@ static void write_vti_snapshot(const char *tag, bool on_device)
 // sums it, for a run that writes no BP, BV and PV files.
 static void print_snapshot_line()
 {
-    const double *v = hgf + static_cast<long long>(hkn) * hnodes;
-    double ntot = 0.0;
-    for (int y = 0; y < hnodes_y; y++)
-        for (int x = 0; x < hnodes_x; x++)
-            ntot = v[y * hnodes_x + x] + ntot;
+    const double ntot = lean_snapshot_total();
     hntot = ntot;
     std::printf("iter=%10.10d  ntot=%25.20e\n", hniter, ntot);
 }

@@ -18,6 +18,15 @@
 // steps), else from the distributions in hgf (before the first step).
 void lean_write_snapshot(const char *tag, bool on_device);
 
+// The fields a snapshot shows beside its density (slot hkn of hgf, solid
+// nodes cleared): the velocity, from the level the last step started from
+// (`on_device`) or from the distributions in hgf (before any step), with
+// `scratch` of hnodes values; the van der Waals pressure of the density; and
+// the total density as the console line sums it. Solid nodes show 0.
+void lean_snapshot_velocity(double *ux, double *uy, double *scratch, bool on_device);
+void lean_snapshot_pressure(double *pressure);
+double lean_snapshot_total();
+
 // The .vti files of the collection so far (their names, without the folder).
 std::vector<vti::entry> &lean_collection();
 

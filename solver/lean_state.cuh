@@ -36,6 +36,7 @@ struct lean_form {
 };
 static lean_form hlean_form;
 static int hlean_planes = kLeanPlanes;  // planes of a level
+static int hlean_planes_on_device = kLeanPlanes;  // lean_planes as uploaded last
 
 static int hlean_row;    // cells per padded row
 static int hlean_plane;  // cells per padded plane
@@ -99,6 +100,9 @@ int lean_allocation()
     CHECK_STATUS(cudaMemset(dlean[0], 0, lean_bytes(hlean_planes * plane)));
     CHECK_STATUS(cudaMemset(dlean[1], 0, lean_bytes(hlean_planes * plane)));
 
+    // (a run without walls has no ghosts: nothing of a run before it stays)
+    hgeometry = boundary_geometry{};
+    hghost_count = 0;
     if (!hlean_form.periodic()) {
         const bool walls = hlean_form.walls;
         const double s = walls && hsetup.wall_wetting != 0.0
@@ -154,6 +158,7 @@ static void lean_upload_geometry()
     // diffusion becomes a physical viscosity.
     const double rate = hdelta_time / (htau + hbbspeed * hdelta_space / (6.0 * htfluid));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_planes, &hlean_planes, sizeof(int)));
+    hlean_planes_on_device = hlean_planes;
     CHECK_STATUS(cudaMemcpyToSymbol(lean_rate, &rate, sizeof(double)));
     const double hyper = hcfl / 8.0 * lean_interface_resolution_factor();
     CHECK_STATUS(cudaMemcpyToSymbol(lean_hyper, &hyper, sizeof(double)));
@@ -208,7 +213,7 @@ static void lean_refresh_laplacian(double *level)
                        static_cast<const int *>(dghost_layer), hghost_count);
 }
 
-int lean_upload()
+int lean_upload_constants()
 {
     copy_constants_to_device();
     CHECK_STATUS(cudaMemcpyToSymbol(lean_row, &hlean_row, sizeof(int)));
@@ -216,9 +221,41 @@ int lean_upload()
     CHECK_STATUS(cudaMemcpyToSymbol(lean_cx, hcspeed_x, 9 * sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_cy, hcspeed_y, 9 * sizeof(double)));
     CHECK_STATUS(cudaMemcpyToSymbol(lean_w, hcweight, 9 * sizeof(double)));
-    if (!hlean_form.periodic())
+    if (!hlean_form.periodic()) {
         lean_upload_geometry();
+    } else if (hlean_planes_on_device != hlean_planes) {
+        // (a run before this one in the process had more planes)
+        CHECK_STATUS(cudaMemcpyToSymbol(lean_planes, &hlean_planes, sizeof(int)));
+        hlean_planes_on_device = hlean_planes;
+    }
+    return 1;
+}
 
+size_t lean_state_values()
+{
+    return 2 * static_cast<size_t>(hlean_planes) * static_cast<size_t>(hlean_plane);
+}
+
+int lean_save_state(double *host)
+{
+    const size_t level = lean_state_values() / 2;
+    CHECK_STATUS(cudaMemcpy(host, dlean[0], lean_bytes(level), cudaMemcpyDeviceToHost));
+    CHECK_STATUS(cudaMemcpy(host + level, dlean[1], lean_bytes(level), cudaMemcpyDeviceToHost));
+    return 1;
+}
+
+int lean_restore_state(const double *host, int current)
+{
+    const size_t level = lean_state_values() / 2;
+    CHECK_STATUS(cudaMemcpy(dlean[0], host, lean_bytes(level), cudaMemcpyHostToDevice));
+    CHECK_STATUS(cudaMemcpy(dlean[1], host + level, lean_bytes(level), cudaMemcpyHostToDevice));
+    hlean_current = current;
+    return 1;
+}
+
+int lean_upload()
+{
+    lean_upload_constants();
     for (int i = 0; i < hnvelocities; i++)
         lean_upload_slot(i, dlean[0], i);
     lean_upload_slot(hkn, dlean[1], kLeanN);
@@ -332,17 +369,21 @@ int lean_velocity_to_host(double *ux, double *uy, double *scratch)
 
 int lean_free()
 {
-    CHECK_STATUS(cudaFree(dlean[0]));
-    CHECK_STATUS(cudaFree(dlean[1]));
-    CHECK_STATUS(cudaFree(dlean_nodes));
-    if (!hlean_form.periodic()) {
-        CHECK_STATUS(cudaFree(dlean_links));
-        CHECK_STATUS(cudaFree(dghost_cell));
-        CHECK_STATUS(cudaFree(dghost_first));
-        CHECK_STATUS(cudaFree(dghost_source));
-        CHECK_STATUS(cudaFree(dghost_weight));
-        CHECK_STATUS(cudaFree(dghost_shift));
-        CHECK_STATUS(cudaFree(dghost_layer));
-    }
+    // (pointers set back to null: a harness may allocate another run after)
+    const auto release = [](auto *&pointer) {
+        if (pointer == nullptr) return;
+        CHECK_STATUS(cudaFree(pointer));
+        pointer = nullptr;
+    };
+    release(dlean[0]);
+    release(dlean[1]);
+    release(dlean_nodes);
+    release(dlean_links);
+    release(dghost_cell);
+    release(dghost_first);
+    release(dghost_source);
+    release(dghost_weight);
+    release(dghost_shift);
+    release(dghost_layer);
     return 1;
 }

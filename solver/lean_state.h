@@ -6,6 +6,8 @@
 
 #include <cuda_runtime.h>
 
+#include <cstddef>
+
 extern double *dlean[2];    // the two levels, kLeanPlanes padded planes each
 extern double *dlean_nodes; // hnodes values: one slot of the node field array
 extern int hlean_current;   // index of the level that the next step reads
@@ -18,6 +20,15 @@ int lean_allocation();
 // hgf: its distributions and, for the pressures of the first step and a
 // snapshot before any step, its density slot.
 int lean_upload();
+// The device constants alone (lean_upload's first part).
+int lean_upload_constants();
+// The whole device state, both levels as they stand (a harness that holds
+// several runs keeps the others' on the host): its size in values, the copy
+// out, and the copy back into a run allocated and with its constants
+// uploaded, with the index of the level the next step reads.
+size_t lean_state_values();
+int lean_save_state(double *host);
+int lean_restore_state(const double *host, int current);
 // `count` time steps, launched without waiting for them.
 void lean_steps(int count);
 // The density that a snapshot shows (the one summed before the last step's

@@ -45,3 +45,18 @@ void init_lean_lattice()
             if (hsolid_nodes[static_cast<std::size_t>(p)])
                 for (int slot = 0; slot <= hkn; slot++) hgf[slot * hnodes + p] = 0.0;
 }
+
+void set_initial_velocity(const double *ux, const double *uy)
+{
+    for (int p = 0; p < hnodes; p++) {
+        if (!hsolid_nodes.empty() && hsolid_nodes[static_cast<std::size_t>(p)]) continue;
+        const double rho = hgf[hkn * hnodes + p];
+        const double u2 = ux[p] * ux[p] + uy[p] * uy[p];
+        for (int l = 0; l < hnvelocities; l++) {
+            const double cu = hcspeed_x[l] * ux[p] + hcspeed_y[l] * uy[p];
+            hgf[l * hnodes + p] =
+                hcweight[l] * rho * (1.0 + cu / hchic2 + cu * cu / (2.0 * hchic2 * hchic2) -
+                                     u2 / (2.0 * hchic2));
+        }
+    }
+}

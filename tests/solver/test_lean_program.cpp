@@ -236,7 +236,7 @@ TEST(LeanProgram, EveryExaminedRuntimeFailureEndsTheRunThroughTheReporter)
         // A kernel fault shows at the copy back.
         {"cudaMemcpy:11:719", "cudaMemcpy(hgf + static_cast<std::int64_t>(slot)",
          "unspecified launch failure", 1},
-        {"cudaFree:2", "cudaFree(dlean[1])", "invalid argument", 3},
+        {"cudaFree:2", "cudaFree(pointer)", "invalid argument", 3},
     };
     for (const Fault &f : faults) {
         SCOPED_TRACE(f.rule);

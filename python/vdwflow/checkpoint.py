@@ -1,0 +1,73 @@
+"""vdwflow's checkpoint files: the header and the planes as numpy arrays.
+
+    from vdwflow import checkpoint
+    state = checkpoint.load("run/20261208-132834/vdwflow.checkpoint")
+    state["f"]        # the nine distributions, shape (9, nodes_y, nodes_x)
+    state["density"]  # the density a snapshot shows, shape (nodes_y, nodes_x)
+    state["step"], state["nodes_x"], state["temperature"], state["scheme"], ...
+
+The format is described in docs/checkpoint.md; the checksum is checked.
+(scripts/read_checkpoint.py prints a checkpoint with this module.)
+"""
+import struct
+import zlib
+
+import numpy as np
+
+MAGIC = b"VDWCHKPT"
+VERSIONS = {1: 128, 2: 256}  # format version: header bytes
+PLANES = 10
+# Fields of the header after the magic, at their offsets (docs/checkpoint.md).
+FIELDS = ("version", "byte_order", "nodes_x", "nodes_y", "step", "planes", "RTzero",
+          "temperature", "delta_time", "kappa", "rho_zero", "tau", "last_iter",
+          "niter_cycle", "ncycles")
+LAYOUT = "8sIIiiii6d3i"
+# Version 2 goes on with the setup: walls, wetting, gravity, solid nodes.
+FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_reference",
+            "solid_crc", "gravity_reference_mean", "output", "scheme")
+LAYOUT_2 = "i4dIiii"
+WALLS = ("none", "x", "y", "xy")
+OUTPUTS = ("spec", "vti", "both")
+SCHEMES = ("upwind", "lax_wendroff")
+
+
+class CheckpointError(Exception):
+    pass
+
+
+def load(path="vdwflow.checkpoint"):
+    """The header's fields and the planes as numpy arrays; CheckpointError
+    where the file is not a complete, undamaged checkpoint of this version."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if len(data) < VERSIONS[1]:
+        raise CheckpointError(f"{path}: truncated, {len(data)} bytes")
+    if data[:8] != MAGIC:
+        raise CheckpointError(f"{path}: not a vdwflow checkpoint (wrong magic)")
+    # The byte-order mark 0x01020304 tells how the writer stored its numbers.
+    order = "<" if struct.unpack_from("<I", data, 12)[0] == 0x01020304 else ">"
+    values = struct.unpack_from(order + LAYOUT, data, 0)
+    header = dict(zip(FIELDS, values[1:]))
+    if header["version"] not in VERSIONS:
+        raise CheckpointError(f"{path}: format version {header['version']}, "
+                              f"this reader knows {', '.join(map(str, VERSIONS))}")
+    header_bytes = VERSIONS[header["version"]]
+    if header["version"] >= 2 and len(data) >= header_bytes:
+        header.update(zip(FIELDS_2, struct.unpack_from(order + LAYOUT_2, data, 92)))
+        header["walls"] = WALLS[header["walls"]] if 0 <= header["walls"] < 4 else "unknown"
+        header["output"] = OUTPUTS[header["output"]] if 0 <= header["output"] < 3 else "unknown"
+        header["scheme"] = SCHEMES[header["scheme"]] if 0 <= header["scheme"] < 2 else "unknown"
+    nx, ny = header["nodes_x"], header["nodes_y"]
+    expected = header_bytes + header["planes"] * nx * ny * 8 + 4
+    if len(data) != expected:
+        raise CheckpointError(f"{path}: {len(data)} bytes, a checkpoint of {nx} x {ny} "
+                              f"nodes has {expected}")
+    stored = struct.unpack_from(order + "I", data, len(data) - 4)[0]
+    if zlib.crc32(data[:-4]) != stored:
+        raise CheckpointError(f"{path}: checksum mismatch, the file is damaged")
+    planes = np.frombuffer(data, dtype=np.dtype(order + "f8"), count=header["planes"] * nx * ny,
+                           offset=header_bytes).reshape(header["planes"], ny, nx)
+    state = dict(header)
+    state["f"] = planes[:9]
+    state["density"] = planes[9]
+    return state
