@@ -2,7 +2,10 @@
 # Installs what building and running need, where it is missing (Debian).
 #   scripts/setup.sh          the main job: build the solver, draw its pictures
 #   scripts/setup.sh --tests  also what the tests need (GoogleTest, Google
-#                             Benchmark, clang's libFuzzer, Slurm and munge)
+#                             Benchmark, clang's libFuzzer, Slurm and munge, and
+#                             what the Python package needs)
+#   scripts/setup.sh --python what `pip install .` of the Python package needs
+#                             (a virtual environment, Python's headers)
 set -euo pipefail
 
 needed=(cmake g++ make libboost-context-dev)
@@ -14,8 +17,12 @@ if [ "${1:-}" = "--tests" ]; then
   needed+=(clang libclang-rt-14-dev)
   # The campaign tool's test runs a one-node Slurm cluster.
   needed+=(munge slurmctld slurmd slurm-client)
-  # The tests' virtual environment (scripts/python_env.sh).
-  needed+=(python3-venv)
+  # The tests' virtual environment (scripts/python_env.sh), in which the
+  # Python package is built (its extension needs Python's headers).
+  needed+=(python3-venv python3-dev)
+fi
+if [ "${1:-}" = "--python" ]; then
+  needed+=(python3-venv python3-dev)
 fi
 missing=()
 for pkg in "${needed[@]}"; do

@@ -2,7 +2,8 @@
 # Builds everything this machine can build and runs every test:
 #   - the cuda backend, where nvcc exists (its programs are then also run
 #     here: without a GPU they must fail cleanly);
-#   - the cpu backend, with all tests;
+#   - the cpu backend, with all tests, and the Python package (pip install .
+#     into the tests' virtual environment) with its tests;
 #   - the cpu backend under AddressSanitizer and UBSan, all tests but the
 #     long physics runs and the soak run;
 #   - a minute and a half of fuzzing of the parameter file reader and the
@@ -25,11 +26,13 @@ else
   echo "== cuda backend: no nvcc here, skipped"
 fi
 
-echo "== python environment of the tests"
-python_vtk=$(scripts/python_env.sh)
+echo "== python environment of the tests, and the vdwflow package installed into it"
+python=$(scripts/python_env.sh)
+"$python" -m pip install --quiet --disable-pip-version-check --no-build-isolation .
 
 echo "== cpu backend"
-cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" -DVDWFLOW_PYTHON_VTK="$python_vtk" >/dev/null
+cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" -DVDWFLOW_PYTHON_VTK="$python" \
+  -DVDWFLOW_PYTHON_PACKAGE="$python" >/dev/null
 cmake --build --preset cpu -j "$jobs"
 ctest --preset cpu -j "$jobs" --no-tests=error
 

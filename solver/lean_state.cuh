@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "boundaries.h"
 #include "device_mirror.h"
@@ -367,6 +368,60 @@ int lean_velocity_to_host(double *ux, double *uy, double *scratch)
     return 1;
 }
 
+// Transfers to the host: on a GPU through a device buffer (a pack kernel,
+// then the copy); on the cpu backend, whose device memory is the host's,
+// straight from the padded planes into the host array, row by row, with
+// the arithmetic of the kernels (a kernel there would cost more in its
+// launch over the rows than the copy itself).
+#ifdef __CUDACC__
+static double *dlean_pairs;  // 2 hnodes values, made on first use
+#endif
+
+int lean_density_to(double *out)
+{
+    const double *plane = dlean[1 - hlean_current] + static_cast<std::int64_t>(kLeanN) * hlean_plane;
+#ifdef __CUDACC__
+    LAUNCH_CHECKED(lean_pack, hlean_grid, hlean_block, 0, 0, plane, dlean_nodes);
+    CHECK_STATUS(cudaMemcpy(out, dlean_nodes, lean_bytes(hnodes), cudaMemcpyDeviceToHost));
+#else
+    CHECK_STATUS(cudaDeviceSynchronize());
+    for (int iy = 0; iy < hnodes_y; iy++)
+        std::memcpy(out + static_cast<std::int64_t>(iy) * hnodes_x,
+                    plane + static_cast<std::int64_t>(iy + hnw) * hlean_row + hnw,
+                    lean_bytes(hnodes_x));
+#endif
+    return 1;
+}
+
+int lean_velocity_to(double *pairs)
+{
+    const double *level = dlean[1 - hlean_current];
+#ifdef __CUDACC__
+    if (dlean_pairs == nullptr) CHECK_STATUS(cudaMalloc(&dlean_pairs, lean_bytes(2 * hnodes)));
+    LAUNCH_CHECKED(lean_pack_velocity, hlean_grid, hlean_block, 0, 0, level, dlean_pairs);
+    CHECK_STATUS(cudaMemcpy(pairs, dlean_pairs, lean_bytes(2 * hnodes), cudaMemcpyDeviceToHost));
+#else
+    CHECK_STATUS(cudaDeviceSynchronize());
+    const std::int64_t plane = hlean_plane;
+    for (int iy = 0; iy < hnodes_y; iy++) {
+        const std::int64_t row = static_cast<std::int64_t>(iy + hnw) * hlean_row + hnw;
+        double *out = pairs + 2 * static_cast<std::int64_t>(iy) * hnodes_x;
+        for (int ix = 0; ix < hnodes_x; ix++) {
+            const std::int64_t l = row + ix;
+            double jx = 0.0, jy = 0.0;
+            for (int i = 0; i < 9; i++) {
+                jx += level[i * plane + l] * hcspeed_x[i];
+                jy += level[i * plane + l] * hcspeed_y[i];
+            }
+            const double rho = level[kLeanN * plane + l];
+            out[2 * ix] = sp_div(jx, rho);
+            out[2 * ix + 1] = sp_div(jy, rho);
+        }
+    }
+#endif
+    return 1;
+}
+
 int lean_free()
 {
     // (pointers set back to null: a harness may allocate another run after)
@@ -385,5 +440,8 @@ int lean_free()
     release(dghost_weight);
     release(dghost_shift);
     release(dghost_layer);
+#ifdef __CUDACC__
+    release(dlean_pairs);
+#endif
     return 1;
 }

@@ -43,4 +43,10 @@ int lean_state_to_host();
 // lean_density_to_host brings) into ux and uy, hnodes values each; scratch
 // holds hnodes values.
 int lean_velocity_to_host(double *ux, double *uy, double *scratch);
+// The density and the velocity that a snapshot shows, straight into host
+// arrays (hnodes values; hnodes (ux, uy) pairs), solid nodes as the device
+// holds them; waits for the steps launched before. The velocity is that of
+// the level the last step started from: after at least one step.
+int lean_density_to(double *out);
+int lean_velocity_to(double *pairs);
 int lean_free();

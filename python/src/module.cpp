@@ -41,6 +41,7 @@
 #include "setup.h"
 #include "snapshot.h"
 #include "startup.h"
+#include "vdw_thermo.h"
 
 namespace nb = nanobind;
 
@@ -162,11 +163,11 @@ void guarded(Call &&call)
         nb::module_::import_("sys").attr("stderr").attr("write")(warnings + "\n");
 }
 
-// The same without capturing, for the steps: they print nothing (the
-// device's reporter here keeps its message), and other threads may print
-// while they run without the GIL.
+// The same without capturing, for the steps and the transfers of the
+// fields: they print nothing (the device's reporter here keeps its message),
+// and other threads may print while the steps run without the GIL.
 template <class Call>
-void guarded_steps(Call &&call)
+void guarded_device(Call &&call)
 {
     try {
         call();
@@ -295,7 +296,7 @@ public:
             raise(PyExc_ValueError, "the step count would pass " + std::to_string(INT_MAX) +
                                         ", the program's largest snapshot label");
         bool interrupted = false;
-        guarded_steps([&] {
+        guarded_device([&] {
             using clock = std::chrono::steady_clock;
             nb::gil_scoped_release unlocked;
             clock::time_point checked = clock::now();
@@ -328,11 +329,10 @@ public:
     {
         const std::unique_lock<std::mutex> lock = hold();
         make_resident();
-        guarded([] { lean_density_to_host(); });
-        lean_clear_solid_density();
         double *out;
         array2 a = owned_array<array2>({size_t(hnodes_y), size_t(hnodes_x)}, &out);
-        std::memcpy(out, hgf + static_cast<long long>(hkn) * hnodes, sizeof(double) * hnodes);
+        guarded_device([&] { lean_density_to(out); });
+        clear_solid(out, 1);
         return a;
     }
 
@@ -340,16 +340,23 @@ public:
     {
         const std::unique_lock<std::mutex> lock = hold();
         make_resident();
+        double *out;
+        array3 a = owned_array<array3>({size_t(hnodes_y), size_t(hnodes_x), 2}, &out);
+        if (stepped_) {
+            guarded_device([&] { lean_velocity_to(out); });
+            clear_solid(out, 2);
+            return a;
+        }
+        // (before the first step: from the distributions on the host, as the
+        // program's first snapshot has it)
         double *ux = hgf + static_cast<long long>(hkux) * hnodes;
         double *uy = hgf + static_cast<long long>(hkuy) * hnodes;
         double *scratch = hgf + static_cast<long long>(hkpid) * hnodes;
-        guarded([&] {
+        guarded_device([&] {
             lean_density_to_host();
             lean_clear_solid_density();
-            lean_snapshot_velocity(ux, uy, scratch, stepped_);
+            lean_snapshot_velocity(ux, uy, scratch, false);
         });
-        double *out;
-        array3 a = owned_array<array3>({size_t(hnodes_y), size_t(hnodes_x), 2}, &out);
         for (int p = 0; p < hnodes; p++) {
             out[2 * p] = ux[p];
             out[2 * p + 1] = uy[p];
@@ -361,11 +368,12 @@ public:
     {
         const std::unique_lock<std::mutex> lock = hold();
         make_resident();
-        guarded([] { lean_density_to_host(); });
-        lean_clear_solid_density();
         double *out;
         array2 a = owned_array<array2>({size_t(hnodes_y), size_t(hnodes_x)}, &out);
-        lean_snapshot_pressure(out);
+        guarded_device([&] { lean_density_to(out); });
+        const vdw::Fluid fluid{htfluid, htcritical};
+        for (int p = 0; p < hnodes; p++) out[p] = fluid.pressure(out[p]);
+        clear_solid(out, 1);
         return a;
     }
 
@@ -437,6 +445,15 @@ private:
                 end_run(1);
             }
         }
+    }
+
+    // Solid nodes show 0: `per_node` values each.
+    static void clear_solid(double *values, int per_node)
+    {
+        if (hsolid_nodes.empty()) return;
+        for (int p = 0; p < hnodes; p++)
+            if (hsolid_nodes[static_cast<size_t>(p)])
+                for (int k = 0; k < per_node; k++) values[per_node * p + k] = 0.0;
     }
 
     static std::vector<double> values_of(const input2 &a)

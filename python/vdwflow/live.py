@@ -35,8 +35,11 @@ class _Picture:
                               self.stride // 2:sim.nodes_x:self.stride]
             self.xs, self.ys = xs, ys
             u = sim.velocity[ys, xs]
+            # (the longest arrow one stride long, set per frame: matplotlib's
+            # own scale fails on a fluid at rest)
             self.quiver = self.ax.quiver(xs, ys, u[..., 0], u[..., 1], color="white",
-                                         angles="xy", pivot="middle")
+                                         angles="xy", scale_units="xy", scale=1.0,
+                                         pivot="middle")
         self.fixed_range = vmin is not None and vmax is not None
         self.handle = None
         self.notebook = _in_notebook()
@@ -57,8 +60,10 @@ class _Picture:
         speed = ""
         if self.quiver is not None:
             u = sim.velocity
+            largest = np.sqrt((u ** 2).sum(axis=2)).max()
+            self.quiver.scale = max(largest, 1e-300) / self.stride
             self.quiver.set_UVC(u[self.ys, self.xs, 0], u[self.ys, self.xs, 1])
-            speed = f", largest |u| {np.sqrt((u ** 2).sum(axis=2)).max():.3g}"
+            speed = f", largest |u| {largest:.3g}"
         self.ax.set_title(f"step {sim.step_count}, t = {sim.time:.4g}: density "
                           f"{density.min():.4f} .. {density.max():.4f}{speed}", fontsize=10)
         if self.handle is not None:

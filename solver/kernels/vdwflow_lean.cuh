@@ -491,3 +491,25 @@ __global__ void lean_pack(const double *padded, double *nodes_plane)
     if (ix < nodes_x && iy < nodes_y)
         nodes_plane[iy * nodes_x + ix] = padded[lean_cell(ix + nw, iy + nw)];
 }
+
+// The velocity that a snapshot shows, from `level` (the level the last step
+// started from): u = j / n, the momentum summed over its distributions in
+// the order of lean_velocity_to_host and divided by its density plane as
+// that divides, into (ux, uy) pairs of the nodes (x fastest).
+__global__ void lean_pack_velocity(const double *level, double *pairs)
+{
+    const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
+    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
+    if (ix < nodes_x && iy < nodes_y) {
+        const int l = lean_cell(ix + nw, iy + nw);
+        double jx = 0.0, jy = 0.0;
+        for (int i = 0; i < 9; i++) {
+            jx += level[i * lean_plane + l] * lean_cx[i];
+            jy += level[i * lean_plane + l] * lean_cy[i];
+        }
+        const double rho = level[kLeanN * lean_plane + l];
+        const int p = iy * nodes_x + ix;
+        pairs[2 * p] = sp_div(jx, rho);
+        pairs[2 * p + 1] = sp_div(jy, rho);
+    }
+}
