@@ -91,5 +91,11 @@ def show(sim, until, every=1000, arrows=24, vmin=None, vmax=None, callback=None)
         picture.update(s)
         return callback(s) if callback is not None else None
 
-    sim.run(until, every=every, callback=frame)
+    try:
+        sim.run(until, every=every, callback=frame)
+    finally:
+        if picture.notebook:
+            # (shown already, under the cell: the inline backend would show it
+            # once more at the cell's end)
+            picture.plt.close(picture.fig)
     return picture.fig

@@ -271,7 +271,9 @@ class Simulation:
     def velocity(self):
         """The velocity, shape (nodes_y, nodes_x, 2) (x, y), as a .vti
         snapshot shows it (momentum over the density of the level the last
-        step started from; solid nodes 0). A new array (a copy)."""
+        step started from; solid nodes 0). A new array (a copy). Before the
+        first step of a run from a checkpoint, which holds one level: the
+        momentum of its distributions over its density."""
         return self._core.velocity()
 
     @property
