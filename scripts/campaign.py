@@ -53,7 +53,7 @@ VDWFLOW_KEYS = {
     "hwall_wetting": REAL,
     "hsolid_file": PATH,
     "hgravity_x": REAL, "hgravity_y": REAL, "hgravity_reference": REFERENCE,
-    "houtput": ("spec", "vti", "both"),
+    "houtput": ("classic", "vti", "both"),
     "hscheme": ("upwind", "lax_wendroff"),
 }
 KEYS = {**SOLVER_KEYS, **VDWFLOW_KEYS}

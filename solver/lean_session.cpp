@@ -158,14 +158,14 @@ void lean_write_snapshot(const char *tag, bool on_device)
         print_snapshot_line();
     else
         profile(tag, hgf, hnodes, hnodes_x, hnodes_y, hkn, hniter, 1.0, 0.0, 2.0, hdelta_space);
-    if (hsetup.output != output_kind::spec)
+    if (hsetup.output != output_kind::classic)
         write_vti_snapshot(tag, on_device);
     check_snapshot_total(hntot, hniter);
 }
 
 void lean_resume_collection(const char *tag, int resumed_from)
 {
-    if (hsetup.output == output_kind::spec) return;
+    if (hsetup.output == output_kind::classic) return;
     for (int c = 0; c <= hncycles; c++) {
         const int label = hlast_iter + c * hniter_cycle;
         if (label > resumed_from) break;

@@ -16,10 +16,10 @@ import numpy as np
 import vdwflow
 
 # The fluid's theory (equal-area densities, interface width, surface tension).
-spec = importlib.util.spec_from_file_location(
+source = importlib.util.spec_from_file_location(
     "vdw_theory", os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "vdw_theory.py"))
-theory = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(theory)
+theory = importlib.util.module_from_spec(source)
+source.loader.exec_module(theory)
 
 small = "--small" in sys.argv
 args = [a for a in sys.argv[1:] if not a.startswith("--")]

@@ -15,10 +15,10 @@ import numpy as np
 
 import vdwflow
 
-spec = importlib.util.spec_from_file_location(
+source = importlib.util.spec_from_file_location(
     "vdw_theory", os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "vdw_theory.py"))
-theory = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(theory)
+theory = importlib.util.module_from_spec(source)
+source.loader.exec_module(theory)
 
 small = "--small" in sys.argv
 t, kappa = 0.9, 1e-4

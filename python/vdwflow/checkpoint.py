@@ -27,7 +27,7 @@ FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_referenc
             "solid_crc", "gravity_reference_mean", "output", "scheme")
 LAYOUT_2 = "i4dIiii"
 WALLS = ("none", "x", "y", "xy")
-OUTPUTS = ("spec", "vti", "both")
+OUTPUTS = ("classic", "vti", "both")
 SCHEMES = ("upwind", "lax_wendroff")
 
 

@@ -388,7 +388,7 @@ def _parameters_of_checkpoint(path):
                 keys["gravity_reference"] = "mean"
             elif h["gravity_reference"] != 0:
                 keys["gravity_reference"] = h["gravity_reference"]
-        if h["output"] != "spec":
+        if h["output"] != "classic":
             keys["output"] = h["output"]
         if h["scheme"] != "upwind":
             keys["scheme"] = h["scheme"]

@@ -139,7 +139,7 @@ int choice_value(const char *key, const char *const *words, int count, int fallb
 
 const char *const kInitWords[] = {"noise", "slab", "drop", "bubble", "file"};
 const char *const kWallsWords[] = {"none", "x", "y", "xy"};
-const char *const kOutputWords[] = {"spec", "vti", "both"};
+const char *const kOutputWords[] = {"classic", "vti", "both"};
 const char *const kSchemeWords[] = {"upwind", "lax_wendroff"};
 
 // A key that only means something with another setting: given without it,

@@ -10,7 +10,7 @@
 
 enum class init_kind { noise, slab, drop, bubble, file };
 enum class walls_kind { none, x, y, xy };
-enum class output_kind { spec, vti, both };
+enum class output_kind { classic, vti, both };
 enum class scheme_kind { upwind, lax_wendroff };
 
 struct lean_setup {
@@ -31,7 +31,7 @@ struct lean_setup {
     bool gravity_reference_mean = false;      // -hgravity_reference mean
     double gravity_reference = 0.0;           // density whose weight is not felt
 
-    output_kind output = output_kind::spec;
+    output_kind output = output_kind::classic;
     scheme_kind scheme = scheme_kind::upwind;
 
     bool has_solid() const { return walls != walls_kind::none || !solid_file.empty(); }

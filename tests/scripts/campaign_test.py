@@ -307,7 +307,7 @@ class VdwflowKeys(Folder):
         for name in ("setups/mask.pgm", "data/start.npy", "data/other.npy"):
             self.write(name, "x")
         # The base's path is relative to the base, the plan's to the plan.
-        self.write("setups/lean.input", BASE + "-hsolid_file mask.pgm\n-houtput spec\n")
+        self.write("setups/lean.input", BASE + "-hsolid_file mask.pgm\n-houtput classic\n")
         plan = self.write("plan.toml", f'base = "setups/lean.input"\nprogram = "{lean}"\n'
                           'grid = { hinit_file = ["data/start.npy", "data/other.npy"] }\n'
                           'points = [{ hinit = "file", houtput = "vti", hgravity_y = -0.1, '
@@ -321,7 +321,7 @@ class VdwflowKeys(Folder):
                          "p000_outputvti_gravity_referencemean_init_filestart_wallsnone")
         with open(os.path.join(folder, "points", points[3]["name"], "nw2cuda.input")) as f:
             text = f.read()
-        for line in (f"-hsolid_file {self.dir}/setups/mask.pgm\n", "-houtput spec\n",
+        for line in (f"-hsolid_file {self.dir}/setups/mask.pgm\n", "-houtput classic\n",
                      f"-hinit_file {self.dir}/data/other.npy\n", "-hinit file\n",
                      "-hwalls xy\n", "-hgravity_reference 0.5\n", "-hgravity_y -0.1\n"):
             self.assertIn(line, text)

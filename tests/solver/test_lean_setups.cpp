@@ -101,7 +101,7 @@ TEST(LeanSetup, BadKeysAreRefusedWithOneLineBeforeAnythingIsWritten)
         {"-colour blue", "unknown key -colour \\(vdwflow reads the keys listed in its README\\)"},
         {"-hinit circle", "-hinit circle is not one of noise, slab, drop, bubble, file"},
         {"-hwalls z", "-hwalls z is not one of none, x, y, xy"},
-        {"-houtput png", "-houtput png is not one of spec, vti, both"},
+        {"-houtput png", "-houtput png is not one of classic, vti, both"},
         {"-hscheme tvd", "-hscheme tvd is not one of upwind, lax_wendroff"},
         {"-hinit drop", "-hinit drop needs -hinit_radius \\(nodes: the radius\\)"},
         {"-hinit drop -hinit_radius 0", "-hinit_radius 0 is not a positive number of nodes"},
