@@ -205,6 +205,27 @@ run_benchmarks() {
   done
 }
 
+# A run folder's files and console totals against the references (gzipped
+# files and totals.txt): sets the caller's same, differ and extra (file
+# counts) and totals (same or DIFFERENT); lists what differs.
+compare_files() {  # reference folder, run folder
+  local ref=$1 dir=$2 f file
+  same=0 differ=0 extra=0 totals=same
+  for f in "$ref"/*.gz; do
+    file=$dir/$(basename "${f%.gz}")
+    if [ -f "$file" ] && gzip -dc "$f" | cmp -s - "$file"; then
+      same=$((same + 1))
+    else
+      differ=$((differ + 1))
+      echo "differs or missing: $file" >>"$check_dir/differences.txt"
+    fi
+  done
+  for f in "$dir"/B* "$dir"/PV*; do
+    [ -e "$f" ] && [ ! -e "$ref/$(basename "$f").gz" ] && extra=$((extra + 1))
+  done
+  cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
+}
+
 # Files and totals of the GPU runs against the cpu backend's.
 compare_solvers() {
   for c in "${cases[@]}"; do
@@ -212,21 +233,8 @@ compare_solvers() {
     for p in "${programs_solver[@]}"; do
       local ref=$ref_dir/$name/$p dir=$check_dir/run/$name/$p
       bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/$p' '$dir' '$ref_dir/$name.input'"
-      local rc=$? same=0 differ=0 extra=0
-      for f in "$ref"/*.gz; do
-        local file=$dir/$(basename "${f%.gz}")
-        if [ -f "$file" ] && gzip -dc "$f" | cmp -s - "$file"; then
-          same=$((same + 1))
-        else
-          differ=$((differ + 1))
-          echo "differs or missing: $file" >>"$check_dir/differences.txt"
-        fi
-      done
-      for f in "$dir"/B* "$dir"/PV*; do
-        [ -e "$f" ] && [ ! -e "$ref/$(basename "$f").gz" ] && extra=$((extra + 1))
-      done
-      local totals=same
-      cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
+      local rc=$? same differ extra totals
+      compare_files "$ref" "$dir"
       local verdict=pass
       [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
         verdict=FAIL
@@ -245,21 +253,8 @@ compare_setups() {
 compare_setup() {  # scheme
   local ref=$ref_dir/setups/$1 dir=$check_dir/run/setups/$1
   bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow' '$dir' '$ref_dir/setups-input/setups-$1.input'"
-  local rc=$? same=0 differ=0 extra=0
-  for f in "$ref"/*.gz; do
-    local file=$dir/$(basename "${f%.gz}")
-    if [ -f "$file" ] && gzip -dc "$f" | cmp -s - "$file"; then
-      same=$((same + 1))
-    else
-      differ=$((differ + 1))
-      echo "differs or missing: $file" >>"$check_dir/differences.txt"
-    fi
-  done
-  for f in "$dir"/B* "$dir"/PV*; do
-    [ -e "$f" ] && [ ! -e "$ref/$(basename "$f").gz" ] && extra=$((extra + 1))
-  done
-  local totals=same verdict=pass
-  cmp -s "$ref/totals.txt" <(grep '^iter=' "$dir/stdout.txt" 2>/dev/null) || totals=DIFFERENT
+  local rc=$? same differ extra totals verdict=pass
+  compare_files "$ref" "$dir"
   [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
     verdict=FAIL
   row "vdwflow setups ($1) = cpu" "$verdict" \

@@ -64,6 +64,11 @@ def _tokens(text):
     return text.split()
 
 
+def _file_text(tokens):
+    """Tokens as a parameter file: a key and its value a line."""
+    return "\n".join(" ".join(tokens[i:i + 2]) for i in range(0, len(tokens), 2)) + "\n"
+
+
 def _absolute_paths(tokens, base):
     """The values of the path keys, relative to `base`, made absolute."""
     out = list(tokens)
@@ -84,7 +89,7 @@ def _parameter_text(parameters, keys):
         tokens = []
         for k, v in merged.items():
             tokens += [k, _text(v)]
-        return "\n".join(" ".join(tokens[i:i + 2]) for i in range(0, len(tokens), 2)) + "\n", \
+        return _file_text(tokens), \
             "parameters", os.getcwd()
     path = os.fspath(parameters)
     with open(path, "rb") as f:
@@ -99,7 +104,7 @@ def _parameter_text(parameters, keys):
                 tokens[given[k] + 1] = _text(v)
             else:
                 tokens += [k, _text(v)]
-        text = "\n".join(" ".join(tokens[i:i + 2]) for i in range(0, len(tokens), 2)) + "\n"
+        text = _file_text(tokens)
     return text, path, base
 
 
@@ -108,7 +113,7 @@ def _with_absolute_paths(text, base):
     if not any(t in _PATH_KEYS for t in tokens):
         return text
     tokens = _absolute_paths(tokens, base)
-    return "\n".join(" ".join(tokens[i:i + 2]) for i in range(0, len(tokens), 2)) + "\n"
+    return _file_text(tokens)
 
 
 def _read_keys(text):

@@ -379,57 +379,54 @@ SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level)
     level[kLeanLap * lean_plane + l] = lean_laplacian(level + kLeanN * lean_plane, l, lean_row);
 }
 
-// Periodic images of one plane of `buffer`.
-__global__ void lean_images_plane(double *buffer, int p)
+// Cells of the periodic images: the border nw wide around the lattice, the
+// top and bottom bands first, then the left and right ones. Image cell t
+// (0 .. lean_image_count() - 1) takes the value of the node at its position
+// modulo the lattice (so lattices narrower than 2 nw wrap more than once).
+__device__ FORCE_INLINE int lean_image_count()
+{
+    return 2 * nw * (nodes_x + 2 * nw) + 2 * nw * nodes_y;
+}
+
+__device__ FORCE_INLINE void lean_image_cells(int t, int *to, int *from)
 {
     const int width = nodes_x + 2 * nw;
     const int bands = 2 * nw * width;
-    const int cells = bands + 2 * nw * nodes_y;
+    int lx, ly;
+    if (t < bands) {
+        const int band_row = t / width;  // 0 .. 2 nw - 1
+        lx = t % width;
+        ly = band_row < nw ? band_row : nodes_y + band_row;
+    } else {
+        const int u = t - bands;
+        const int band_column = u % (2 * nw);
+        lx = band_column < nw ? band_column : nodes_x + band_column;
+        ly = nw + u / (2 * nw);
+    }
+    const int sx = ((lx - nw) % nodes_x + nodes_x) % nodes_x;
+    const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
+    *to = lean_cell(lx, ly);
+    *from = lean_cell(sx + nw, sy + nw);
+}
+
+// Periodic images of plane p of `buffer`: one thread per image cell.
+__global__ void lean_images_plane(double *buffer, int p)
+{
     const int stride = gridDim.x * blockDim.x;
-    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < cells; t += stride) {
-        int lx, ly;
-        if (t < bands) {
-            const int band_row = t / width;
-            lx = t % width;
-            ly = band_row < nw ? band_row : nodes_y + band_row;
-        } else {
-            const int u = t - bands;
-            const int band_column = u % (2 * nw);
-            lx = band_column < nw ? band_column : nodes_x + band_column;
-            ly = nw + u / (2 * nw);
-        }
-        const int sx = ((lx - nw) % nodes_x + nodes_x) % nodes_x;
-        const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
-        buffer[p * lean_plane + lean_cell(lx, ly)] = buffer[p * lean_plane + lean_cell(sx + nw, sy + nw)];
+    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < lean_image_count(); t += stride) {
+        int to, from;
+        lean_image_cells(t, &to, &from);
+        buffer[p * lean_plane + to] = buffer[p * lean_plane + from];
     }
 }
 
-// Periodic images of the planes of `buffer` (lean_planes of them): every cell of the
-// border nw wide takes the value of the node at its position modulo the
-// lattice (so lattices narrower than 2 nw wrap more than once). One thread per
-// border cell, the top and bottom bands first, then the left and right ones.
+// Periodic images of the planes of `buffer` (lean_planes of them).
 __global__ void lean_images(double *buffer)
 {
-    const int width = nodes_x + 2 * nw;
-    const int bands = 2 * nw * width;
-    const int cells = bands + 2 * nw * nodes_y;
     const int stride = gridDim.x * blockDim.x;
-    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < cells; t += stride) {
-        int lx, ly;
-        if (t < bands) {
-            const int band_row = t / width;  // 0 .. 2 nw - 1
-            lx = t % width;
-            ly = band_row < nw ? band_row : nodes_y + band_row;
-        } else {
-            const int u = t - bands;
-            const int band_column = u % (2 * nw);
-            lx = band_column < nw ? band_column : nodes_x + band_column;
-            ly = nw + u / (2 * nw);
-        }
-        const int sx = ((lx - nw) % nodes_x + nodes_x) % nodes_x;
-        const int sy = ((ly - nw) % nodes_y + nodes_y) % nodes_y;
-        const int to = lean_cell(lx, ly);
-        const int from = lean_cell(sx + nw, sy + nw);
+    for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < lean_image_count(); t += stride) {
+        int to, from;
+        lean_image_cells(t, &to, &from);
         for (int p = 0; p < lean_planes; ++p)
             buffer[p * lean_plane + to] = buffer[p * lean_plane + from];
     }
