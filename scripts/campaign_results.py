@@ -37,9 +37,9 @@ import matplotlib
 matplotlib.use("Agg")  # files only
 import matplotlib.pyplot as plt  # noqa: E402
 
-from plot_run import (RunError, coexistence, find_snapshots, read_console_totals,  # noqa: E402
-                      read_density, read_profile)
-from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
+from run_folder import (CONSOLE, LEADING_REAL, PARAMETER_FILE, RunError,  # noqa: E402
+                        find_snapshots, parameter, read_console_totals, read_density,
+                        read_parameters, read_profile, reduced_temperature)
 from vdw_theory import Fluid, TheoryError  # noqa: E402
 
 SPACING = 1 / 128          # the lattice spacing h, whatever the node counts
@@ -409,17 +409,12 @@ def analyse_shape(shape, field, values):
 # ---------------------------------------------------------------------------
 # One point
 
-def reduced_temperature(values):
-    """T / Tc of a point's parameter file: its htemperature."""
-    return parameter(values, "htemperature", LEADING_REAL, float)
-
-
 def point_row(folder, values, seconds):
     """What a point's files say: final step, bulk densities, drift, ..."""
     kappa = parameter(values, "hkappa", LEADING_REAL, float)
     row = {"final_step": "", "total_drift": NAN, "change_last_cycle": NAN, "seconds": seconds}
     t = row["t"] = reduced_temperature(values)
-    vapour, liquid = coexistence(t) if 0.05 < t < 1 else (NAN, NAN)
+    vapour, liquid = Fluid(t).coexistence() if 0.05 < t < 1 else (NAN, NAN)
     row.update(equal_area_vapour=vapour, equal_area_liquid=liquid)
     try:
         _, snapshots = find_snapshots(folder)
@@ -449,7 +444,7 @@ def point_row(folder, values, seconds):
         change = [abs(results[1][k] / results[0][k] - 1)
                   for k in ("lightest_bulk", "densest_bulk")]
         row["change_last_cycle"] = max(change)
-    console = os.path.join(folder, "console.txt")
+    console = os.path.join(folder, CONSOLE)
     totals = read_console_totals(console) if os.path.isfile(console) else {}
     if totals:
         first, last = totals[min(totals)], totals[max(totals)]
@@ -472,7 +467,7 @@ def collect(folder, campaign, states):
     rows = []
     for point, state, detail, record in states:
         where = os.path.join(folder, "points", point["name"])
-        values = read_parameters(os.path.join(where, "nw2cuda.input"))
+        values = read_parameters(os.path.join(where, PARAMETER_FILE))
         row = {"point": point["name"], "status": state, "detail": "" if state == "done" else detail}
         row.update({key: values.get(key, "") for key in keys})
         row.update(point_row(where, values, (record or {}).get("seconds", NAN)))
@@ -604,7 +599,7 @@ def plot_coexistence(path, rows, folder, keys=()):
     failed = [r for r in rows if r["status"] != "done"]
     low = min(r["t"] for r in rows) - 0.03
     t = np.concatenate([np.linspace(max(0.3, low), 0.99, 36), 1 - np.geomspace(1e-2, 1e-5, 10)])
-    curve = np.array([coexistence(ti) for ti in t])
+    curve = np.array([Fluid(ti).coexistence() for ti in t])
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 5.2), layout="constrained",
                                       gridspec_kw={"width_ratios": [3, 2]})
     fig.suptitle(f"coexistence curve of the van der Waals fluid: campaign "

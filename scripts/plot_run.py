@@ -20,9 +20,7 @@ python3-matplotlib go (scripts/setup.sh installs them).
 """
 import math
 import os
-import re
 import sys
-import xml.etree.ElementTree as ElementTree
 
 try:
     import numpy as np
@@ -36,227 +34,21 @@ except ImportError as missing:
              "(scripts/setup.sh does it)")
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_progress import LEADING_REAL, parameter, read_parameters  # noqa: E402
+import campaign_results  # noqa: E402
+from run_folder import PARAMETER_FILE, TAG, RunError, read_parameters, read_run  # noqa: E402
+from vdw_theory import Fluid  # noqa: E402
 
 COLOURS = "viridis"
 DENSITY = "density n / n$_c$"
 LEGEND_CURVES = 12  # more profiles than this get a colour bar of the step
-
-SNAPSHOT_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.(vtk|vti)$")
 ARROWS_ACROSS = 24  # velocity arrows along the longer side of the lattice
-# The array types of a .vti snapshot: numpy's little-endian forms.
-VTI_TYPES = {"Float64": "<f8", "Float32": "<f4", "Int32": "<i4", "UInt8": "u1"}
-APPENDED_MARKER = re.compile(rb"\s*_")  # the raw data start after the underscore
-# iter=%10.10d  ntot=%25.20e, found anywhere in a line: error text of the
-# program may stand in front of it.
-CONSOLE_TOTAL = re.compile(r"iter=(-?\d+)  ntot=\s*(\S+)")
-TAG = re.compile(r"^_X(\d+)_Y(\d+)_S(\S+?)_T(\S+?)_Ta(\S+?)_R(\S+?)_Z(\S+?)_T(\S+?)_K(\S+)$")
-
-
-class RunError(Exception):
-    pass
-
-
-def read_vtk(path):
-    """Density of a VTK snapshot as an array rho[y, x]: row y, column x.
-
-    Each value is placed by the coordinates of its point, so the picture
-    shows the lattice as it is whatever order the file lists the nodes in."""
-    with open(path) as f:
-        tokens = f.read().split()
-
-    def after(keyword, count):
-        try:
-            i = tokens.index(keyword)
-        except ValueError:
-            raise RunError(f"{path}: cut short, or not a snapshot of the solver "
-                           f"(no {keyword} section)") from None
-        if len(tokens) < i + 1 + count:
-            raise RunError(f"{path}: {keyword} section cut short")
-        return i, tokens[i + 1:i + 1 + count]
-
-    try:
-        _, dims = after("DIMENSIONS", 3)
-        dims = [int(d) for d in dims]
-        i, (n, _) = after("POINTS", 2)
-        n = int(n)
-        points = tokens[i + 3:i + 3 + 3 * n]
-        j, (m,) = after("POINT_DATA", 1)
-        m = int(m)
-        k, _ = after("LOOKUP_TABLE", 1)
-        values = tokens[k + 2:k + 2 + m]
-        if len(points) != 3 * n or j != i + 3 + 3 * n or len(values) != m or m != n:
-            raise RunError(f"{path}: {n} points and {m} values announced, "
-                           f"{len(points) // 3} and {len(values)} found")
-        points = np.array(points, dtype=float).reshape(n, 3)
-        values = np.array(values, dtype=float)
-    except ValueError as bad:
-        raise RunError(f"{path}: not a snapshot of the solver ({bad})") from None
-
-    xs, ix = np.unique(points[:, 0], return_inverse=True)
-    ys, iy = np.unique(points[:, 1], return_inverse=True)
-    nx, ny = len(xs), len(ys)
-    cells = np.zeros((ny, nx), dtype=int)
-    np.add.at(cells, (iy, ix), 1)
-    if math.prod(dims) != n or sorted(dims[:2]) != sorted([nx, ny]) or (cells != 1).any():
-        raise RunError(f"{path}: the points do not form the {dims[0]} x {dims[1]} grid "
-                       "the file declares")
-    rho = np.empty((ny, nx))
-    rho[iy, ix] = values
-    return rho
-
-
-def read_vti(path):
-    """The fields of a .vti snapshot of vdwflow, as arrays [y, x] (row y,
-    column x): {"density", "velocity" (ny, nx, 2) or None, "pressure" or
-    None, "solid" (bool) or None, "step", "time", "spacing"}.
-
-    The XML header is read up to the appended data; each array is then the
-    raw block at its offset, its byte count checked against the lattice."""
-    with open(path, "rb") as f:
-        data = f.read()
-    appended = data.find(b"<AppendedData")
-    if appended < 0:
-        raise RunError(f"{path}: cut short, or not a .vti snapshot of the solver "
-                       "(no appended data)")
-    opened = data.find(b">", appended)
-    marker = APPENDED_MARKER.match(data, opened + 1) if opened > 0 else None
-    if marker is None:
-        raise RunError(f"{path}: cut short at the appended data")
-    try:
-        root = ElementTree.fromstring(data[:appended] + data[appended:opened + 1] +
-                                      b"</AppendedData></VTKFile>")
-        image, piece = root.find("ImageData"), root.find("ImageData/Piece")
-        tag = root.find("AppendedData")
-        header_bytes = {"UInt64": 8, "UInt32": 4}[root.get("header_type", "UInt32")]
-        if (root.get("type") != "ImageData" or root.get("byte_order") != "LittleEndian"
-                or root.get("compressor") or tag.get("encoding") != "raw" or piece is None):
-            raise ValueError("not little-endian raw image data")
-        x0, x1, y0, y1, z0, z1 = (int(v) for v in image.get("WholeExtent").split())
-        nx, ny = x1 - x0 + 1, y1 - y0 + 1
-        if nx < 1 or ny < 1 or z0 != z1:
-            raise ValueError(f"extent {image.get('WholeExtent')}")
-        spacing = float(image.get("Spacing").split()[0])
-        field = {a.get("Name"): a.text for a in image.iterfind("FieldData/DataArray")}
-        arrays = [(a.get("Name"), np.dtype(VTI_TYPES[a.get("type")]),
-                   int(a.get("NumberOfComponents", "1")), int(a.get("offset")))
-                  for a in piece.iterfind("PointData/DataArray") if a.get("format") == "appended"]
-        step = int(field["step"]) if "step" in field else None
-        time = float(field["TimeValue"]) if "TimeValue" in field else None
-    except (ElementTree.ParseError, AttributeError, KeyError, TypeError, ValueError) as bad:
-        raise RunError(f"{path}: not a .vti snapshot of the solver "
-                       f"({str(bad).splitlines()[0] if str(bad) else type(bad).__name__})"
-                       ) from None
-    base = marker.end()
-    values = {}
-    for name, dtype, components, offset in arrays:
-        start = base + offset + header_bytes
-        if offset < 0 or start > len(data):
-            raise RunError(f"{path}: cut short (no {name} block)")
-        count = int.from_bytes(data[start - header_bytes:start], "little")
-        expected = nx * ny * components * dtype.itemsize
-        if count != expected:
-            raise RunError(f"{path}: {name} holds {count} bytes, {expected} expected "
-                           f"for {nx} x {ny} nodes")
-        if start + count > len(data):
-            raise RunError(f"{path}: cut short ({name} has {max(0, len(data) - start)} "
-                           f"of its {count} bytes)")
-        shape = (ny, nx) if components == 1 else (ny, nx, components)
-        values[name] = np.frombuffer(data, dtype, nx * ny * components, start).reshape(shape)
-    if "density" not in values:
-        raise RunError(f"{path}: no density in it")
-    velocity = values.get("velocity")
-    if velocity is not None and (velocity.ndim != 3 or velocity.shape[2] < 2):
-        raise RunError(f"{path}: the velocity has {velocity.shape[-1]} components, not 3")
-    solid = values.get("solid")
-    return {"density": values["density"].astype(float),
-            "velocity": None if velocity is None else velocity[..., :2].astype(float),
-            "pressure": values["pressure"].astype(float) if "pressure" in values else None,
-            "solid": None if solid is None else solid != 0,
-            "step": step, "time": time, "spacing": spacing}
-
-
-def read_density(path):
-    """Density rho[y, x] of a snapshot file, .vtk or .vti."""
-    return read_vti(path)["density"] if path.endswith(".vti") else read_vtk(path)
-
-
-def read_profile(path):
-    """Density along the middle row, one value per column x = 0, 1, ..."""
-    try:
-        table = np.loadtxt(path, ndmin=2)
-    except ValueError as bad:
-        raise RunError(f"{path}: not a profile of the solver ({bad})") from None
-    if table.shape[0] == 0 or table.shape[1] != 2:
-        raise RunError(f"{path}: not a profile of the solver (two columns expected)")
-    return table[:, 1]
-
-
-def read_console_totals(path):
-    """Total density of every snapshot line of a console: {step: ntot}."""
-    totals = {}
-    with open(path, errors="replace") as f:
-        for line in f:
-            for step, total in CONSOLE_TOTAL.findall(line):
-                try:
-                    totals[int(step)] = float(total)
-                except ValueError:
-                    pass
-    return totals
-
-
-def pressure(n, t):
-    """The solver's van der Waals equation of state in units of Tc (density in
-    units of the critical density, temperature t = T / Tc)."""
-    return 3 * n * t / (3 - n) - 1.125 * n * n
-
-
-def chemical_potential(n, t):
-    return t * np.log(n / (3 - n)) + 3 * t / (3 - n) - 2.25 * n
-
-
-def coexistence(t):
-    """Vapour and liquid densities of the equal-area (Maxwell) construction at
-    t = T / Tc, 0 < t < 1: equal pressure and chemical potential."""
-    spinodal = np.sort(np.roots([1, -6, 9, -4 * t]).real)  # dp/dn = 0: n (3 - n)^2 = 4 t
-
-    def ends(p):  # outer roots of p(n) = p, a cubic once multiplied by 3 - n
-        roots = np.roots([1.125, -3.375, 3 * t + p, -3 * p])
-        roots = np.sort(roots.real[abs(roots.imag) < 1e-6])
-        return roots[0], roots[-1]
-
-    def excess(p):
-        vapour, liquid = ends(p)
-        return chemical_potential(liquid, t) - chemical_potential(vapour, t)
-
-    low, high = pressure(spinodal[1], t), pressure(spinodal[0], t)
-    low = max(low, 1e-12 * high)
-    sign = excess(low) > 0
-    with np.errstate(divide="ignore"):
-        for _ in range(100):
-            middle = 0.5 * (low + high)
-            if (excess(middle) > 0) == sign:
-                low = middle
-            else:
-                high = middle
-    return ends(0.5 * (low + high))
-
-
-def reduced_temperature(folder, tag):
-    """T / Tc of the run: from its parameter file where it is in the folder,
-    else from the tag (two decimals)."""
-    parameters = os.path.join(folder, "nw2cuda.input")
-    if os.path.isfile(parameters):
-        return parameter(read_parameters(parameters), "htemperature", LEADING_REAL, float)
-    m = TAG.match(tag)
-    return float(m.group(8)) if m else None
 
 
 def mark_coexistence(ax, t):
     """Dashed lines at the equal-area densities, where T is below Tc."""
     if t is None or not 0.05 < t < 1:
         return
-    vapour, liquid = coexistence(t)
+    vapour, liquid = Fluid(t).coexistence()
     for density, label in ((vapour, f"equal-area n$_v$ {vapour:.4f}, n$_l$ {liquid:.4f}"),
                            (liquid, None)):
         ax.axhline(density, color="0.35", ls="--", lw=0.9, label=label)
@@ -270,7 +62,7 @@ def bulk_densities(rho, t):
     or a side holds under a tenth of the nodes (not separated)."""
     if t is None or not 0.05 < t < 1:
         return None
-    vapour, liquid = coexistence(t)
+    vapour, liquid = Fluid(t).coexistence()
     values = rho[np.isfinite(rho)]
     lighter = values[values < 0.5 * (vapour + liquid)]
     denser = values[values >= 0.5 * (vapour + liquid)]
@@ -287,48 +79,6 @@ def describe(tag):
     nx, ny, _, dt, tau, rho0, _, temp, kappa = m.groups()
     return (f"{int(nx)} x {int(ny)} nodes,  T/T$_c$ = {temp},  n$_0$ = {rho0},  "
             f"$\\tau$ = {tau},  $\\Delta t$ = {dt},  $\\kappa$ = {kappa}")
-
-
-def find_snapshots(folder):
-    """Tag and [(step, snapshot path, profile path or None)] of the run in a
-    folder, by step: its PV*.vtk files, or where it wrote none (-houtput vti)
-    its PV*.vti files. A folder holding several runs shows the one written
-    last."""
-    if not os.path.isdir(folder):
-        raise RunError(f"{folder}: no such folder")
-    found = {}
-    for name in os.listdir(folder):
-        m = SNAPSHOT_NAME.match(name)
-        if m:
-            found.setdefault(m.group(1), {}).setdefault(m.group(3), []).append(
-                (int(m.group(2)), name))
-    if not found:
-        raise RunError(f"{folder}: no snapshot files (PV*.vtk or PV*.vti) here")
-    runs = {tag: kinds.get("vtk") or kinds["vti"] for tag, kinds in found.items()}
-
-    def newest(tag):
-        return max(os.path.getmtime(os.path.join(folder, name)) for _, name in runs[tag])
-
-    tag = max(runs, key=newest)
-    if len(runs) > 1:
-        print(f"plot_run.py: {len(runs)} runs in {folder}; showing the latest, {tag}",
-              file=sys.stderr)
-    snapshots = []
-    for step, name in sorted(runs[tag]):
-        profile = os.path.join(folder, f"BP{tag}.{name[len(tag) + 3:-4]}")
-        snapshots.append((step, os.path.join(folder, name),
-                          profile if os.path.isfile(profile) else None))
-    return tag, snapshots
-
-
-def find_vti(folder, tag):
-    """[(step, path)] of the run's PV*.vti files, by step."""
-    found = []
-    for name in os.listdir(folder):
-        m = SNAPSHOT_NAME.match(name)
-        if m and m.group(1) == tag and m.group(3) == "vti":
-            found.append((int(m.group(2)), os.path.join(folder, name)))
-    return sorted(found)
 
 
 def density_map(ax, rho, vmin, vmax):
@@ -504,40 +254,13 @@ def plot_velocity(path, run):
     save(fig, path)
 
 
-def read_run(folder):
-    """Everything the pictures show, read from the folder's files."""
-    tag, snapshots = find_snapshots(folder)
-    fields = [read_density(path) for _, path, _ in snapshots]
-    row = fields[-1].shape[0] // 2
-    run = {"about": describe(tag), "t": reduced_temperature(folder, tag),
-           "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
-           "profiles": [read_profile(bp) if bp else rho[row]
-                        for (_, _, bp), rho in zip(snapshots, fields)]}
-    console = os.path.join(folder, "console.txt")
-    totals = read_console_totals(console) if os.path.isfile(console) else {}
-    if totals:
-        run["total_steps"] = sorted(totals)
-        run["totals"] = [totals[s] for s in run["total_steps"]]
-        run["total_source"] = "from console.txt"
-    else:
-        run["total_steps"] = run["steps"]
-        run["totals"] = [float(rho.sum()) for rho in fields]
-        run["total_source"] = ("summed from the .vti files" if snapshots[-1][1].endswith(".vti")
-                               else "summed from the VTK files, 5 digits")
-    # The velocity, where the run wrote it: the last .vti snapshot.
-    vti = find_vti(folder, tag)
-    run["flow"] = read_vti(vti[-1][1]) if vti else None
-    return run
-
-
 def shape_summary(folder, field):
     """A line on the drop or bubble the run posed (its parameter file in the
     folder): Laplace's law, or the contact angle against Young's; None for
     other runs. The analysis is the campaign tool's."""
-    parameters = os.path.join(folder, "nw2cuda.input")
+    parameters = os.path.join(folder, PARAMETER_FILE)
     if not os.path.isfile(parameters):
         return None
-    import campaign_results  # (it reads snapshots with this module)
     values = read_parameters(parameters)
     shape = campaign_results.shape_of(values)
     if shape is None:
@@ -558,6 +281,7 @@ def shape_summary(folder, field):
 def plot_run(folder):
     """Writes the pictures; returns their paths and a summary line."""
     run = read_run(folder)
+    run["about"] = describe(run["tag"])
     out = os.path.join(folder, "plots")
     os.makedirs(out, exist_ok=True)
     paths = []

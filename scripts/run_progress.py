@@ -16,31 +16,15 @@ import signal
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from run_folder import parameter, read_parameters  # noqa: E402
+
 TIMING = b"Total Time ="
 SNAPSHOT = re.compile(rb"iter=(-?\d+)  ntot=")
-LEADING_INT = re.compile(r"\s*[-+]?\d+")
-LEADING_REAL = re.compile(r"\s*[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?")
 REFRESH_S = 0.25     # on a terminal
 LINE_EVERY_S = 5.0   # elsewhere, and at least a hundredth of the run apart
 WINDOW_S = 10.0      # the speed is taken over this much of the recent past
 SAMPLE_S = 0.1       # time between two samples of it
-
-
-def read_parameters(path):
-    """The values of a parameter file by key ("hnodes_x", ...), as text: key
-    and value tokens, the first of a repeated key counts, as in the programs."""
-    with open(path) as f:
-        tokens = f.read().split()
-    values = {}
-    for key, value in zip(tokens[0::2], tokens[1::2]):
-        values.setdefault(key[1:] if key.startswith("-") else key, value)
-    return values
-
-
-def parameter(values, key, number=LEADING_INT, kind=int):
-    """A value's leading number, as the programs read it; 0 where there is none."""
-    m = number.match(values.get(key, ""))
-    return kind(m.group()) if m else kind(0)
 
 
 def run_parameters(path):

@@ -110,18 +110,24 @@ class Fluid:
         """Vapour and liquid densities of equal pressure and potential."""
         if not hasattr(self, "_pair"):
             low, high = self.spinodal()
-            p_min, p_max = self.pressure(high), self.pressure(low)
+
+            def density(p, lo, hi):
+                # On a rising branch; its end where p lies past it (round-off
+                # at the ends of the loop, close to Tc).
+                if self.pressure(lo) >= p:
+                    return lo
+                if self.pressure(hi) <= p:
+                    return hi
+                return bisect(lambda n: self.pressure(n) - p, lo, hi)
 
             def branches(p):
-                return (bisect(lambda n: self.pressure(n) - p, 1e-300, low),
-                        bisect(lambda n: self.pressure(n) - p, high, 3 - 1e-15))
+                return density(p, 1e-300, low), density(p, high, 3 - 1e-15)
 
             def gap(p):
                 vapour, liquid = branches(p)
                 return self.potential(liquid) - self.potential(vapour)
 
-            margin = 1e-12 * (p_max - p_min)
-            self._pair = branches(bisect(gap, max(p_min, 0.0) + margin, p_max - margin))
+            self._pair = branches(bisect(gap, max(self.pressure(high), 0.0), self.pressure(low)))
         return self._pair
 
     def omega(self, n, bulk):

@@ -3,7 +3,6 @@
 
 Usage: run_scripts_test.py PATH_TO_VDWFLOW_A PATH_TO_VDWFLOW
 """
-import importlib.util
 import os
 import struct
 import subprocess
@@ -21,13 +20,10 @@ PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
 HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
 
-loader_entry = importlib.util.spec_from_file_location("plot_run", PLOT_RUN)
-plot_run = importlib.util.module_from_spec(loader_entry)
-loader_entry.loader.exec_module(plot_run)
-
-loader_entry = importlib.util.spec_from_file_location("read_checkpoint", READ_CHECKPOINT)
-read_checkpoint = importlib.util.module_from_spec(loader_entry)
-loader_entry.loader.exec_module(read_checkpoint)
+sys.path.insert(0, SCRIPTS)
+import campaign_results  # noqa: E402
+import read_checkpoint  # noqa: E402
+import run_folder  # noqa: E402
 
 vdwflow = None  # the programs, from the command line
 lean = None
@@ -83,12 +79,12 @@ class PlotRun(unittest.TestCase):
 
             # The middle row of the lattice read from the VTK file is the row
             # the program writes into its profile file.
-            _, snapshots = plot_run.find_snapshots(folder)
+            _, snapshots = run_folder.find_snapshots(folder)
             self.assertEqual([step for step, _, _ in snapshots], [0, 10, 20])
             _, vtk, profile = snapshots[-1]
-            rho = plot_run.read_vtk(vtk)
+            rho = run_folder.read_vtk(vtk)
             self.assertEqual(rho.shape, (12, 16))
-            row = plot_run.read_profile(profile)
+            row = run_folder.read_profile(profile)
             mismatch = [abs(rho[y] - row).max() for y in range(12)]
             self.assertLess(mismatch[6], 1e-4)
             self.assertEqual(min(range(12), key=mismatch.__getitem__), 6)
@@ -102,17 +98,8 @@ class PlotRun(unittest.TestCase):
                 with self.subTest(dims=dims, first=points[:2]):
                     with open(path, "w") as f:
                         f.write(vtk_text(dims, points))
-                    rho = plot_run.read_vtk(path)
+                    rho = run_folder.read_vtk(path)
                     self.assertEqual(rho.tolist(), [[1, 11, 21], [2, 12, 22]])
-
-    def test_the_equal_area_densities_coexist(self):
-        for t in (0.95, 0.9, 0.8, 0.6):
-            with self.subTest(t=t):
-                vapour, liquid = plot_run.coexistence(t)
-                self.assertLess(vapour, 1)
-                self.assertGreater(liquid, 1)
-                for equal in (plot_run.pressure, plot_run.chemical_potential):
-                    self.assertAlmostEqual(equal(vapour, t), equal(liquid, t), places=9)
 
     def test_unusable_folders_and_files_are_named(self):
         good = vtk_text((2, 3), X_OUTER)
@@ -195,9 +182,9 @@ class PlotVti(unittest.TestCase):
                     width, height = png_size(os.path.join(folder, "plots", name))
                     self.assertGreater(width * height, 0, name)
 
-                _, snapshots = plot_run.find_snapshots(folder)
+                _, snapshots = run_folder.find_snapshots(folder)
                 self.assertEqual([step for step, _, _ in snapshots], [0, 100, 200])
-                read = plot_run.read_vti(snapshots[-1][1])
+                read = run_folder.read_vti(snapshots[-1][1])
                 written = flow_fields(nx, ny, 200, walls)
                 self.assertTrue(same_bits(read["density"], written["density"]))
                 self.assertTrue(same_bits(read["velocity"],
@@ -211,9 +198,7 @@ class PlotVti(unittest.TestCase):
                                  (200, 200 * 1e-4, 0.0078125))
 
                 # The campaign's table reads the same snapshots.
-                sys.path.insert(0, SCRIPTS)
-                import campaign_results
-                values = plot_run.read_parameters(os.path.join(folder, "nw2cuda.input"))
+                values = run_folder.read_parameters(os.path.join(folder, "nw2cuda.input"))
                 row = campaign_results.point_row(folder, values, 1.0)
                 self.assertEqual((row["final_step"], row["phases"]), (200, 2))
 
@@ -232,8 +217,8 @@ class PlotVti(unittest.TestCase):
                 path = os.path.join(folder, f"PV{TAG}.000000000.vti")
                 with open(path, "wb") as f:
                     f.write(contents)
-                with self.assertRaisesRegex(plot_run.RunError, expected):
-                    plot_run.read_vti(path)
+                with self.assertRaisesRegex(run_folder.RunError, expected):
+                    run_folder.read_vti(path)
                 result = run([PLOT_RUN, folder])
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(expected, result.stderr.decode())
@@ -248,10 +233,10 @@ class PlotVti(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             program = run([sample, folder, "13", "7"])
             self.assertEqual(program.returncode, 0, program.stderr)
-            _, snapshots = plot_run.find_snapshots(folder)
+            _, snapshots = run_folder.find_snapshots(folder)
             self.assertEqual([step for step, _, _ in snapshots], list(SAMPLE_STEPS))
             for k, (step, path, _) in enumerate(snapshots):
-                read, written = plot_run.read_vti(path), sample_fields(13, 7, k)
+                read, written = run_folder.read_vti(path), sample_fields(13, 7, k)
                 written["velocity"] = np.ascontiguousarray(written["velocity"][..., :2])
                 written["solid"] = written["solid"] == 1
                 for name, values in written.items():
@@ -308,8 +293,8 @@ class ReadCheckpoint(unittest.TestCase):
             self.assertEqual(state["temperature"], 0.9)
             # The density is the last snapshot's, as the VTK file has it
             # (five digits), and the total its console line prints.
-            _, snapshots = plot_run.find_snapshots(folder)
-            shown = plot_run.read_vtk(snapshots[-1][1])
+            _, snapshots = run_folder.find_snapshots(folder)
+            shown = run_folder.read_vtk(snapshots[-1][1])
             self.assertLess(abs(state["density"] / shown - 1).max(), 1e-4)
             total = float(program.stdout.split(b"ntot=")[-1])
             self.assertAlmostEqual(state["density"].sum() / total, 1.0, places=12)

@@ -13,7 +13,6 @@ import numpy as np
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 sys.path.insert(0, SCRIPTS)
 import campaign_results as results  # noqa: E402
-import plot_run  # noqa: E402
 import vdw_theory  # noqa: E402
 
 KAPPA = 1e-4
@@ -31,12 +30,19 @@ def tanh_shape(shape, distance, radius, inside, outside):
 
 class Theory(unittest.TestCase):
     def test_coexistence_width_and_tension_of_the_flat_interface(self):
-        # Equal pressure and potential, and the same pair as the plotting
-        # script's independent construction.
-        self.assertAlmostEqual(FLUID.pressure(VAPOUR), FLUID.pressure(LIQUID), delta=1e-12)
-        self.assertAlmostEqual(FLUID.potential(VAPOUR), FLUID.potential(LIQUID), delta=1e-12)
-        for mine, theirs in zip((VAPOUR, LIQUID), plot_run.coexistence(0.9)):
-            self.assertAlmostEqual(mine, theirs, delta=1e-9)
+        # Equal pressure and potential from next to Tc down to a vapour of
+        # next to nothing, and the pair at T/Tc 0.9.
+        for t in (0.99999, 0.95, 0.9, 0.8, 0.6, 0.1):
+            with self.subTest(t=t):
+                fluid = vdw_theory.Fluid(t)
+                vapour, liquid = fluid.coexistence()
+                self.assertLess(vapour, 1)
+                self.assertGreater(liquid, 1)
+                self.assertAlmostEqual(fluid.pressure(vapour), fluid.pressure(liquid), delta=1e-12)
+                self.assertAlmostEqual(fluid.potential(vapour), fluid.potential(liquid),
+                                       delta=1e-12)
+        self.assertAlmostEqual(VAPOUR, 0.4257416377, delta=1e-9)
+        self.assertAlmostEqual(LIQUID, 1.6572702120, delta=1e-9)
         self.assertAlmostEqual(FLUID.surface_tension(KAPPA), 0.001759, delta=5e-7)
         # Both grow as sqrt(kappa Tc) resp. sqrt(kappa / Tc): kappa and the
         # energy scale enter where they should.
