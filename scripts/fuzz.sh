@@ -30,8 +30,8 @@ clang++ "${flags[@]}" -Isolver -Icudacpu/include -Icudacpu/src \
 
 # The readers of user files are plain C++ on bytes in memory.
 for reader in density mask; do
-  clang++ "${flags[@]}" -Isolver/lean tests/fuzz/${reader}_fuzzer.cpp \
-    solver/lean/user_files.cpp -o "$out/${reader}_fuzzer"
+  clang++ "${flags[@]}" -Ilean/files tests/fuzz/${reader}_fuzzer.cpp \
+    lean/files/user_files.cpp -o "$out/${reader}_fuzzer"
 done
 
 # Messages of rejected inputs would flood the log: the target's standard

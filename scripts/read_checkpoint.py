@@ -3,7 +3,10 @@
 
 Usage: scripts/read_checkpoint.py [CHECKPOINT_FILE]   (default: vdwflow.checkpoint)
 
-Prints the header and the range of every plane. As a module:
+Prints the header and the range of every plane. The reader is the Python
+package's (vdwflow.checkpoint): the installed package's, else the one of
+this repository (python/vdwflow), whose key table then comes from the
+program vdwflow built here. As a module:
 
     import read_checkpoint
     state = read_checkpoint.load("run/20261208-132834/vdwflow.checkpoint")
@@ -13,19 +16,14 @@ Prints the header and the range of every plane. As a module:
 
 The format is described in docs/checkpoint.md; the checksum is checked.
 """
-import importlib.util
 import os
 import sys
 
-# The reader is the Python package's (python/vdwflow/checkpoint.py), loaded
-# from its file so that this script needs no installed package.
-_spec = importlib.util.spec_from_file_location(
-    "vdwflow_checkpoint",
-    os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python", "vdwflow",
-                 "checkpoint.py"))
-_reader = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_reader)
-load, CheckpointError = _reader.load, _reader.CheckpointError
+try:
+    from vdwflow.checkpoint import CheckpointError, load
+except ImportError:
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+    from vdwflow.checkpoint import CheckpointError, load
 
 
 def main(argv):

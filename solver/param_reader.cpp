@@ -2,6 +2,7 @@
 #include "param_reader.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,38 +22,92 @@ void set_parameter_limits(int pairs, int size)
 }
 
 // Reads the next whitespace-delimited token into buf (token_size bytes).
-// Returns 0 at the end of the input. A token that does not fit ends the
-// process: nothing is ever stored past the buffer. A read error ends it
-// as a file that cannot be opened does, never as the end of the input.
-static int read_token(FILE *file, const char *path, char *buf)
+// Returns 0 at the end of the input. A token that does not fit is refused:
+// nothing is ever stored past the buffer. A read error is a file that
+// cannot be read, never the end of the input.
+static int read_token(FILE *file, const char *path, int token_size, char *buf)
 {
     int start = 0, end = 0;
     char format[32];
     std::snprintf(format, sizeof format, " %%n%%%ds%%n", token_size - 1);
     if (std::fscanf(file, format, &start, buf, &end) != 1) {
         if (std::ferror(file))
-            report_unreadable_file(path);
+            throw file_error("read", path, errno);
         return 0;
     }
     // Characters read, not strlen: a token may hold a zero byte.
     if (end - start == token_size - 1) {
         const int next = std::fgetc(file);
         if (next == EOF && std::ferror(file))
-            report_unreadable_file(path);
-        if (next != EOF && !std::isspace(next)) {
+            throw file_error("read", path, errno);
+        if (next != EOF && !std::isspace(next))
             // (the start of the token: enough to find it in the file)
-            std::fprintf(stderr, "%s: a token is longer than %d characters: %.40s...\n", path,
-                         token_size - 1, buf);
-            end_run(1);
-        }
+            throw error_line(run_failure::input, "%s: a token is longer than %d characters: %.40s...",
+                             path, token_size - 1, buf);
         // The delimiter is whitespace (or the end); the next read skips it anyway.
     }
     return 1;
 }
 
-static char *copy_token(const char *token)
+void read_parameter_pairs(FILE *file, const char *path, int max_pairs, int token_size,
+                          parameter_table &table)
 {
-    char *copy = strdup(token);
+    max_pairs = max_pairs < LEAN_MAX_PARAMS ? max_pairs : LEAN_MAX_PARAMS;
+    token_size = token_size < LEAN_TOKEN_SIZE ? token_size : LEAN_TOKEN_SIZE;
+    std::vector<char> token(LEAN_TOKEN_SIZE);
+    int index = 0;
+    while (!std::feof(file)) {
+        if (read_token(file, path, token_size, token.data())) {
+            if (index >= max_pairs)
+                throw error_line(run_failure::input, "%s: more than %d key and value pairs", path,
+                                 max_pairs);
+            std::string key = token.data();
+            if (!read_token(file, path, token_size, token.data())) {
+                run_error missing;  // a key without its value: no message
+                missing.status = -1;
+                throw missing;
+            }
+            table.pairs.emplace_back(std::move(key), token.data());
+        }
+        index++;
+    }
+}
+
+parameter_table read_parameter_file(const char *path, int max_pairs, int token_size)
+{
+    FILE *file = std::fopen(path, "r");
+    if (file == nullptr) throw file_error("open", path, errno);
+    parameter_table table;
+    try {
+        read_parameter_pairs(file, path, max_pairs, token_size, table);
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
+    std::fclose(file);
+    return table;
+}
+
+const char *parameter_table::value(const char *key) const
+{
+    for (const auto &pair : pairs)
+        if (pair.first == key) return pair.second.c_str();
+    return nullptr;
+}
+
+int int_parameter(const char *text)
+{
+    return static_cast<int>(std::strtol(text, nullptr, 10));
+}
+
+double real_parameter(const char *text)
+{
+    return std::strtod(text, nullptr);
+}
+
+static char *copy_token(const std::string &token)
+{
+    char *copy = strdup(token.c_str());
     CHK_NULL_RETURN(copy);
     return copy;
 }
@@ -67,22 +122,16 @@ void readInputParameters(const char *path)
 
 void read_parameter_stream(FILE *file, const char *path)
 {
-    char token[LEAN_TOKEN_SIZE];
-    int index = 0;
-    while (!std::feof(file)) {
-        if (read_token(file, path, token)) {
-            if (index >= max_pairs) {
-                std::fprintf(stderr, "%s: more than %d key and value pairs\n", path,
-                             max_pairs);
-                end_run(1);
-            }
-            params[index].key = copy_token(token);
-            if (!read_token(file, path, token))
-                end_run(-1);  // a key without its value
-            params[index].value = copy_token(token);
-            paramsCount++;
-        }
-        index++;
+    parameter_table table;
+    try {
+        read_parameter_pairs(file, path, max_pairs, token_size, table);
+    } catch (const run_error &e) {
+        end_with(e);
+    }
+    for (const auto &[key, value] : table.pairs) {
+        params[paramsCount].key = copy_token(key);
+        params[paramsCount].value = copy_token(value);
+        paramsCount++;
     }
 }
 
@@ -109,7 +158,7 @@ int GetInt(const char *key, int *target)
     const char *value = parameter_value(key);
     if (!value)
         return -1;
-    *target = static_cast<int>(std::strtol(value, nullptr, 10));
+    *target = int_parameter(value);
     return 1;
 }
 
@@ -118,7 +167,7 @@ double GetDouble(const char *key, double *target)
     const char *value = parameter_value(key);
     if (!value)
         return -1.0;
-    *target = std::strtod(value, nullptr);
+    *target = real_parameter(value);
     return 1.0;
 }
 

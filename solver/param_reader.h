@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #define MAX_PARAMS 25        // pairs the table holds
 #define PARAM_TOKEN_SIZE 30  // token buffer: at most 29 characters
@@ -23,6 +26,29 @@ extern int paramsCount;
 // The limits the reader enforces: MAX_PARAMS pairs and tokens of at most
 // PARAM_TOKEN_SIZE - 1 characters unless raised (up to the LEAN_ sizes).
 void set_parameter_limits(int max_pairs, int token_size);
+
+// A parameter file's key and value tokens as a value, in the order of the
+// file: what vdwflow's runs (one per Python simulation) each hold.
+struct parameter_table {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    // The value text of the first entry with this key, or null.
+    const char *value(const char *key) const;
+};
+
+// Reads the tokens of an open stream into `table`, at most `max_pairs` pairs
+// and tokens of at most `token_size` - 1 characters (up to the LEAN_ sizes).
+// A read error, a token too long, too many pairs or a key without its value
+// throw the run_error that readInputParameters ends with (reporters.h).
+void read_parameter_pairs(FILE *file, const char *path, int max_pairs, int token_size,
+                          parameter_table &table);
+// The same for the file `path`, opened and closed here (a file that does not
+// open: its run_error).
+parameter_table read_parameter_file(const char *path, int max_pairs, int token_size);
+
+// The conversions of GetInt and GetDouble: base-10 strtol narrowed to int,
+// and strtod, each of the longest valid prefix (0 without one).
+int int_parameter(const char *text);
+double real_parameter(const char *text);
 
 // Loads the file into params. A file that cannot be opened or read ends the
 // process ("Error, ptr is NULL" and a line on standard error naming the file

@@ -4,8 +4,11 @@
 
 #include <cuda_runtime.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <string>
 
 // The reporters, the parameter reader and the run checks end the process
 // here. A harness that must outlive a rejected input (the fuzzer) sets a hook
@@ -14,14 +17,31 @@
 extern void (*end_run_hook)(int status);
 [[noreturn]] void end_run(int status);
 
-// What ended a run, for a hook that turns it into an error of its own kind
-// (the Python package raises ValueError, OSError or RuntimeError): a site
-// that ends a run because of a file, a blow-up or the device says so before
-// it calls end_run; any other end is a bad input.
+// What ended a run: a bad input, a file, a blow-up or the device.
 enum class run_failure { input, file, unstable, device };
-void note_failure(run_failure kind);
-// The kind noted last, and back to `input` for the next failure.
-run_failure take_failure();
+
+// A failure as a value: the lines a reporter prints on standard output and
+// standard error, and the status the process ends with. The framework's
+// reusable parts (the parameter table, the checks, the snapshot writer)
+// throw it; the spec programs' functions turn it into their report and end
+// (end_with), vdwflow's driver prints it, its Python module raises it.
+struct run_error : std::exception {
+    run_failure kind = run_failure::input;
+    int status = 1;
+    std::string out, err;           // whole lines, each ending in a newline
+    cudaError_t device = cudaSuccess;  // a device failure: the runtime's error ...
+    int line = 0;                   // ... and the source line of the call
+    const char *what() const noexcept override { return err.empty() ? out.c_str() : err.c_str(); }
+};
+
+// printf into a string of any length.
+std::string vformatted(const char *format, va_list args);
+
+// A run_error whose standard error line is formatted (and ends in a newline).
+run_error error_line(run_failure kind, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Prints a run_error as a reporter does, then end_run(status).
+[[noreturn]] void end_with(const run_error &error);
 
 // On failure: "<error text> in <file> at line <line>" on standard output,
 // exit status 1.
@@ -45,6 +65,11 @@ void CHK_NULL_RETURN(T *ptr)
 // A file that did not open (null): first one line on standard error naming
 // the file and the system's reason, then as CHK_NULL_RETURN.
 void CHK_NULL_FILE(FILE *file, const char *path);
+
+// A file that could not be opened ("open") or read ("read"): the line on
+// standard error naming it and the system's reason for `error`, and
+// "Error, ptr is NULL" on standard output, status 1.
+run_error file_error(const char *what, const char *path, int error);
 
 // A file that opened but cannot be read ends the run as one that does not
 // open: the line naming it and the reason, "Error, ptr is NULL", status 1.

@@ -76,26 +76,40 @@ int lb_input(int *nodes, int *nodes_x, int *nodes_y, int *niter, int *niter_cycl
     get_Real("hrho_zero", rho_zero);
     get_Real("htau", tau);
 
+    derive_quantities(nodes, *nodes_x, *nodes_y, lnodes, lnodes_x, lnodes_y, bbspeed, tcritical,
+                      tfluid, chic2, twochic2, twochi2c4, dtimetemp, *RTzero, *temperature,
+                      *delta_time, delta_space, two_delta_space, delta_space_three_three, nw,
+                      length, one, two, three, chi);
+    return 1;
+}
+
+void derive_quantities(int *nodes, int nodes_x, int nodes_y, int *lnodes, int *lnodes_x,
+                       int *lnodes_y, double *bbspeed, double *tcritical, double *tfluid,
+                       double *chic2, double *twochic2, double *twochi2c4, double *dtimetemp,
+                       double RTzero, double temperature, double delta_time,
+                       double *delta_space, double *two_delta_space,
+                       double *delta_space_three_three, int nw, double length, double one,
+                       double two, double three, double chi)
+{
     // The lattice spacing is fixed at 1/128 whatever the node counts.
     *delta_space = length / 128.0;
     *two_delta_space = *delta_space * two;
     *delta_space_three_three = *delta_space * *delta_space * *delta_space / three;
 
-    *nodes = wrap32(static_cast<std::int64_t>(*nodes_x) * *nodes_y);
-    *lnodes_x = wrap32(static_cast<std::int64_t>(*nodes_x) + 2 * nw);
-    *lnodes_y = wrap32(static_cast<std::int64_t>(*nodes_y) + 2 * nw);
+    *nodes = wrap32(static_cast<std::int64_t>(nodes_x) * nodes_y);
+    *lnodes_x = wrap32(static_cast<std::int64_t>(nodes_x) + 2 * nw);
+    *lnodes_y = wrap32(static_cast<std::int64_t>(nodes_y) + 2 * nw);
     *lnodes = wrap32(static_cast<std::int64_t>(*lnodes_x) * *lnodes_y);
 
     // Critical temperature 1/RTzero; the lattice speed c is chosen so that
     // chi c^2, the squared sound speed, equals the fluid temperature.
-    *tcritical = one / *RTzero;
-    *tfluid = *temperature / *RTzero;
+    *tcritical = one / RTzero;
+    *tfluid = temperature / RTzero;
     *chic2 = *tfluid;
     *bbspeed = std::sqrt(*tfluid / chi);
     *twochic2 = *chic2 * two;
     *twochi2c4 = *chic2 * two * *chic2;
-    *dtimetemp = *delta_time / *chic2;
-    return 1;
+    *dtimetemp = delta_time / *chic2;
 }
 
 void derive_run_configuration()

@@ -38,6 +38,17 @@ int lb_input(int *nodes, int *nodes_x, int *nodes_y, int *niter, int *niter_cycl
              double *delta_space_three_three, int nw, double length, double one, double two,
              double three, double chi);
 
+// What lb_input derives from the values it read (its second half), through
+// the same pointers: the node counts, the spacing, the temperatures and the
+// lattice speed. vdwflow derives its runs' configurations with it.
+void derive_quantities(int *nodes, int nodes_x, int nodes_y, int *lnodes, int *lnodes_x,
+                       int *lnodes_y, double *bbspeed, double *tcritical, double *tfluid,
+                       double *chic2, double *twochic2, double *twochi2c4, double *dtimetemp,
+                       double RTzero, double temperature, double delta_time,
+                       double *delta_space, double *two_delta_space,
+                       double *delta_space_three_three, int nw, double length, double one,
+                       double two, double three, double chi);
+
 // lb_input on the host variables above, with the halo width and the host
 // constants, as the driver calls it.
 void derive_run_configuration();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "reporters.h"
@@ -39,16 +40,35 @@ const char *snapshot_folder()
     return folder_prefix.c_str();
 }
 
-// Path of a snapshot file (in the snapshot folder), allocated to fit; the
-// caller frees it.
-static char *snapshot_name(const char *format, const char *tag, int iter)
+// Storage from malloc, freed with the owner; a failed allocation is the
+// reporters' null pointer.
+template <class T>
+using owned = std::unique_ptr<T, void (*)(void *)>;
+
+static run_error null_pointer()
+{
+    run_error e;
+    e.out = "Error, ptr is NULL\n";
+    return e;
+}
+
+template <class T>
+static owned<T> allocate(size_t count)
+{
+    owned<T> p(static_cast<T *>(std::calloc(count == 0 ? 1 : count, sizeof(T))), &std::free);
+    if (!p) throw null_pointer();
+    return p;
+}
+
+// Path of a snapshot file in `folder`.
+static std::string snapshot_name(const char *folder, const char *format, const char *tag, int iter)
 {
     const int length = std::snprintf(nullptr, 0, format, tag, iter);
-    const size_t prefix = folder_prefix.size();
-    char *name = static_cast<char *>(std::malloc(prefix + static_cast<size_t>(length) + 1));
-    CHK_NULL_RETURN(name);
-    std::memcpy(name, folder_prefix.data(), prefix);
-    std::snprintf(name + prefix, static_cast<size_t>(length) + 1, format, tag, iter);
+    std::string name(folder);
+    const size_t prefix = name.size();
+    name.resize(prefix + static_cast<size_t>(length) + 1);
+    std::snprintf(&name[prefix], static_cast<size_t>(length) + 1, format, tag, iter);
+    name.pop_back();
     return name;
 }
 
@@ -85,10 +105,10 @@ static char *line_room(file_text *t)
 }
 
 // Opens a snapshot file for writing; a failed open ends the run.
-static file_text open_text(const char *name, char *buffer)
+static file_text open_text(const std::string &name, char *buffer)
 {
-    FILE *file = std::fopen(name, "w");
-    CHK_NULL_FILE(file, name);
+    FILE *file = std::fopen(name.c_str(), "w");
+    if (file == nullptr) throw file_error("open", name.c_str(), errno);
     return file_text{file, buffer, buffer, 0};
 }
 
@@ -96,35 +116,34 @@ static file_text open_text(const char *name, char *buffer)
 // file would otherwise pass for a snapshot. error is the errno of the first
 // write that failed, or 0; the close flushes the stream's own buffer and may
 // fail on its own (a full disk, a file size limit).
-static void finish_file(FILE *file, const char *name, int error)
+static void finish_file(FILE *file, const std::string &name, int error)
 {
     if (std::ferror(file) && error == 0)
         error = EIO;
     errno = 0;
     if (std::fclose(file) != 0 && error == 0)
         error = errno != 0 ? errno : EIO;
-    if (error != 0) {
-        std::fprintf(stderr, "vdwflow: could not write the snapshot file %s completely: %s\n",
-                     name, std::strerror(error));
-        note_failure(run_failure::file);
-        end_run(1);
-    }
+    if (error != 0)
+        throw error_line(run_failure::file,
+                         "vdwflow: could not write the snapshot file %s completely: %s",
+                         name.c_str(), std::strerror(error));
 }
 
 // The 256 grey values as "%4d" fields.
-static char grey_text[256][4];
-
-static void fill_grey_text()
-{
-    char field[16];
-    for (int g = 0; g < 256; g++) {
-        put_d(field, g, 4);
-        std::memcpy(grey_text[g], field, 4);
+struct grey_fields {
+    char text[256][4];
+    grey_fields()
+    {
+        char field[16];
+        for (int g = 0; g < 256; g++) {
+            put_d(field, g, 4);
+            std::memcpy(text[g], field, 4);
+        }
     }
-}
+};
 
 // Closes a file whose text is complete.
-static void finish_text(file_text *t, const char *name)
+static void finish_text(file_text *t, const std::string &name)
 {
     write_out(t);
     finish_file(t->file, name, t->error);
@@ -134,20 +153,31 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
             int slot, int iter, double length, double total_start, double divisor,
             double spacing)
 {
-    double *prof = static_cast<double *>(std::calloc(nodes_x, sizeof(double)));
-    CHK_NULL_RETURN(prof);
-    double *absc = static_cast<double *>(std::calloc(nodes_x, sizeof(double)));
-    CHK_NULL_RETURN(absc);
-    char *buffer = static_cast<char *>(std::malloc(kChunk));
-    CHK_NULL_RETURN(buffer);
+    try {
+        write_snapshot_files(folder_prefix.c_str(), tag, field + slot * nodes, nodes_x, nodes_y,
+                             iter, length, total_start, divisor, spacing, stdout, &hntot);
+    } catch (const run_error &e) {
+        end_with(e);
+    }
+    return 1;
+}
 
-    const double *v = field + slot * nodes;  // v[y * nodes_x + x]
+double write_snapshot_files(const char *folder, const char *tag, const double *v, int nodes_x,
+                            int nodes_y, int iter, double length, double total_start,
+                            double divisor, double spacing, FILE *console, double *total)
+{
+    const owned<double> prof_storage = allocate<double>(static_cast<size_t>(nodes_x));
+    const owned<double> absc_storage = allocate<double>(static_cast<size_t>(nodes_x));
+    const owned<char> buffer_storage = allocate<char>(kChunk);
+    double *prof = prof_storage.get();
+    double *absc = absc_storage.get();
+    char *buffer = buffer_storage.get();
 
-    double ntot = total_start;
+    double ntot = total_start;  // (v[y * nodes_x + x])
     for (int y = 0; y < nodes_y; y++)
         for (int x = 0; x < nodes_x; x++)
             ntot = v[y * nodes_x + x] + ntot;
-    hntot = ntot;
+    if (total) *total = ntot;
 
     // Profile along x through the middle row, abscissae at the cell centres.
     const int ym = nodes_y / 2;
@@ -156,10 +186,10 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
         prof[x] = v[ym * nodes_x + x];
     }
 
-    std::printf("iter=%10.10d  ntot=%25.20e\n", iter, ntot);
+    if (console) std::fprintf(console, "iter=%10.10d  ntot=%25.20e\n", iter, ntot);
 
     // Lines "%15.6e %15.6e \n".
-    char *name = snapshot_name("BP%s.%09d", tag, iter);
+    std::string name = snapshot_name(folder, "BP%s.%09d", tag, iter);
     file_text t = open_text(name, buffer);
     for (int x = 0; x < nodes_x; x++) {
         char *p = put_e(line_room(&t), absc[x] - length / divisor, 15, 6);
@@ -170,19 +200,18 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
         t.end = p;
     }
     finish_text(&t, name);
-    std::free(name);
 
     // Plain PGM. The values run x outer, y inner, so the image is nodes_y
     // wide and nodes_x high: row r shows lattice column x = r.
-    name = snapshot_name("BV%s.%09d", tag, iter);
+    name = snapshot_name(folder, "BV%s.%09d", tag, iter);
     t = open_text(name, buffer);
     t.end += std::snprintf(t.end, kLineRoom, "P2\n%4d%5d\n255\n", nodes_y, nodes_x);
-    fill_grey_text();
+    static const grey_fields grey;
     int count = 0;
     for (int x = 0; x < nodes_x; x++) {
         for (int y = 0; y < nodes_y; y++) {
             char *p = line_room(&t);
-            std::memcpy(p, grey_text[grey_value(v[y * nodes_x + x])], 4);
+            std::memcpy(p, grey.text[grey_value(v[y * nodes_x + x])], 4);
             p += 4;
             if (++count % 15 == 0)
                 *p++ = '\n';
@@ -194,17 +223,16 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
         t.end++;
     }
     finish_text(&t, name);
-    std::free(name);
 
     // Legacy VTK structured grid; points listed x outer, y inner, so the
     // fastest grid dimension is y. A point line is "%.4e %.4e %.4e\n" of
     // x * spacing, y * spacing and 0: the y and z parts repeat for every x,
     // so their text is formatted once.
     const size_t e4 = e_room(0, 4);
-    char *y_text = static_cast<char *>(std::malloc(static_cast<size_t>(nodes_y) * (e4 + 1)));
-    CHK_NULL_RETURN(y_text);
-    unsigned char *y_length = static_cast<unsigned char *>(std::malloc(nodes_y));
-    CHK_NULL_RETURN(y_length);
+    const owned<char> y_text_storage = allocate<char>(static_cast<size_t>(nodes_y) * (e4 + 1));
+    const owned<unsigned char> y_length_storage = allocate<unsigned char>(static_cast<size_t>(nodes_y));
+    char *y_text = y_text_storage.get();
+    unsigned char *y_length = y_length_storage.get();
     for (int y = 0; y < nodes_y; y++) {
         char *slot_text = y_text + static_cast<size_t>(y) * (e4 + 1);
         *slot_text = ' ';
@@ -216,7 +244,7 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
     *z_end++ = '\n';
     const size_t z_length = static_cast<size_t>(z_end - z_text);
 
-    name = snapshot_name("PV%s.%09d.vtk", tag, iter);
+    name = snapshot_name(folder, "PV%s.%09d.vtk", tag, iter);
     t = open_text(name, buffer);
     t.end += std::snprintf(t.end, kLineRoom,
                            "# vtk DataFile Version 3.0\n"
@@ -250,12 +278,5 @@ int profile(const char *tag, const double *field, int nodes, int nodes_x, int no
         }
     }
     finish_text(&t, name);
-    std::free(name);
-
-    std::free(y_length);
-    std::free(y_text);
-    std::free(buffer);
-    std::free(prof);
-    std::free(absc);
-    return 1;
+    return ntot;
 }

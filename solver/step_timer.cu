@@ -9,19 +9,11 @@
 // (on one line), where GBps counts the bytes a step must move per node and
 // roofline is GBps over copy_GBps, the copy's bytes counted twice (read and
 // write). Built once per variant: KERNEL_HEADER names the kernel header,
-// VARIANT_LETTER the variant; with LEAN_STEP (variant=lean) it times the lean
-// solver's fused step and its image refresh instead, with the lean step's
-// byte count. Any failed runtime call ends it with a message on standard
-// error and status 1; bad arguments with status 2.
+// VARIANT_LETTER the variant (vdwflow's step has a timer of its own,
+// lean/device/step_timer.cu). Any failed runtime call ends it with a message
+// on standard error and status 1; bad arguments with status 2.
 #include "device_constants.cuh"
-#ifdef LEAN_STEP
-#include "kernels/vdwflow_lean.cuh"
-#include "device_mirror.h"
-#include "lean_state.cuh"
-#include "startup.h"
-#else
 #include KERNEL_HEADER
-#endif
 
 #include <cuda_runtime.h>
 
@@ -51,15 +43,9 @@ void check(cudaError_t status, const char *what)
 [[noreturn]] void usage(const char *why)
 {
     std::fprintf(stderr,
-                 "step_timer: %s\nusage: step_timer_%s NODES_X NODES_Y STEPS%s  (positive "
+                 "step_timer: %s\nusage: step_timer_%s NODES_X NODES_Y STEPS  (positive "
                  "integers)\n",
-                 why, VARIANT_LETTER,
-#ifdef LEAN_STEP
-                 " [walls | lax_wendroff]"
-#else
-                 ""
-#endif
-    );
+                 why, VARIANT_LETTER);
     std::exit(2);
 }
 
@@ -73,14 +59,12 @@ int positive_argument(const char *text)
     return static_cast<int>(value);
 }
 
-#ifndef LEAN_STEP
 double *device_doubles(std::size_t count, const char *what)
 {
     double *p = nullptr;
     check(cudaMalloc(&p, count * sizeof(double)), what);
     return p;
 }
-#endif
 
 // Milliseconds between two events recorded around `work`.
 template <class Work>
@@ -97,33 +81,11 @@ float timed(cudaEvent_t start, cudaEvent_t stop, Work &&work)
 
 }  // namespace
 
-#ifdef LEAN_STEP
-// The lean state's runtime calls report here.
-void report_status(cudaError_t status, int line)
-{
-    if (status == cudaSuccess) return;
-    std::fprintf(stderr, "step_timer: runtime call at lean_state.cuh line %d failed: %s (%d)\n",
-                 line, cudaGetErrorString(status), static_cast<int>(status));
-    std::exit(1);
-}
-constexpr int kBytesPerNode = kLeanStepBytesPerNode;
-#else
 constexpr int kBytesPerNode = kStepBytesPerNode;
-#endif
 
 int main(int argc, char **argv)
 {
-#ifdef LEAN_STEP
-    // "walls": the step with walls around the box, wetting and gravity;
-    // "lax_wendroff": the Lax-Wendroff scheme's step.
-    const bool walls = argc == 5 && std::strcmp(argv[4], "walls") == 0;
-    const bool lax_wendroff = argc == 5 && std::strcmp(argv[4], "lax_wendroff") == 0;
-    if (argc != 4 && !walls && !lax_wendroff)
-        usage("three arguments expected, and perhaps walls or lax_wendroff");
-#else
-    const bool walls = false, lax_wendroff = false;
     if (argc != 4) usage("three arguments expected");
-#endif
     const int steps = positive_argument(argv[3]);
 
     // The run of examples/nw2cuda.input on a lattice of the given size.
@@ -138,21 +100,6 @@ int main(int argc, char **argv)
     derive_run_configuration();
     check_run_configuration();
 
-#ifdef LEAN_STEP
-    if (walls) {
-        hsetup.walls = walls_kind::xy;
-        hsetup.wall_wetting = 4e-4;
-        hsetup.gravity_y = -0.05;
-    }
-    if (lax_wendroff) hsetup.scheme = scheme_kind::lax_wendroff;
-    host_allocation();
-    lean_allocation();
-    init_lattice();
-    lean_upload();
-    auto run_steps = [](int count) { lean_steps(count); };
-    const std::size_t lattice_bytes =
-        2 * static_cast<std::size_t>(kLeanPlanes) * hlean_plane * sizeof(double);
-#else
     const std::size_t field = static_cast<std::size_t>(hkfeq) * hnodes;
     const std::size_t halo = static_cast<std::size_t>(hnvar) * hlnodes;
     std::vector<double> gf(field, 0.0), feq(hnvelocities), bweight(hnbasevelocities),
@@ -187,7 +134,6 @@ int main(int argc, char **argv)
         }
     };
     const std::size_t lattice_bytes = (field + halo) * sizeof(double);
-#endif
 
     cudaEvent_t start, stop;
     check(cudaEventCreate(&start), "cudaEventCreate");
@@ -202,9 +148,7 @@ int main(int argc, char **argv)
     // A copy as large as the lattice's buffers, from 64 MiB to 1 GiB.
     const std::size_t copy_bytes =
         std::clamp<std::size_t>(lattice_bytes, std::size_t{64} << 20, std::size_t{1} << 30);
-#ifndef LEAN_STEP
     check(cudaFree(two), "cudaFree");  // room for the copy's buffers
-#endif
     void *from = nullptr, *to = nullptr;
     check(cudaMalloc(&from, copy_bytes), "cudaMalloc (copy source)");
     check(cudaMalloc(&to, copy_bytes), "cudaMalloc (copy target)");
@@ -220,21 +164,15 @@ int main(int argc, char **argv)
     const double mlups = hnodes / (ms_per_step * 1e3);
     const double gbps = mlups * 1e6 * kBytesPerNode / 1e9;
     const double copy_gbps = 2.0 * static_cast<double>(copy_bytes) * kCopies / (copy_ms * 1e-3) / 1e9;
-    std::printf("step_timer variant=%s%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
+    std::printf("step_timer variant=%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
                 "bytes_per_node=%d GBps=%.1f copy_GBps=%.1f roofline=%.2f\n",
-                VARIANT_LETTER, walls ? "+walls" : lax_wendroff ? "+lax_wendroff" : "", hnodes_x, hnodes_y, steps, ms_per_step, mlups,
-                kBytesPerNode, gbps, copy_gbps, gbps / copy_gbps);
+                VARIANT_LETTER, hnodes_x, hnodes_y, steps, ms_per_step, mlups, kBytesPerNode, gbps,
+                copy_gbps, gbps / copy_gbps);
 
     check(cudaEventDestroy(start), "cudaEventDestroy");
     check(cudaEventDestroy(stop), "cudaEventDestroy");
-#ifdef LEAN_STEP
-    lean_free();
-    host_free();
-    for (void *p : {from, to})
-#else
     for (void *p : {static_cast<void *>(one), static_cast<void *>(cx), static_cast<void *>(cy),
                     static_cast<void *>(cw), from, to})
-#endif
         check(cudaFree(p), "cudaFree");
     return 0;
 }

@@ -20,15 +20,11 @@
 #include "device_constants.cuh"
 #include KERNEL_HEADER
 #ifdef LEAN_STEP
-#include "kernels/vdwflow_lean.cuh"
-#include "device_mirror.h"
-#include "lean_state.cuh"
-#include "startup.h"
-
-void report_status(cudaError_t status, int line)
-{
-    CUDAHandleError(status, "lean_step_benchmark", line);
-}
+#include "run.h"
+#include "traffic.h"
+constexpr int kLeanBytesPerNode = lean::kUpwindBytesPerNode;
+#else
+constexpr int kLeanBytesPerNode = 0;  // (no lean step here)
 #endif
 
 #include <benchmark/benchmark.h>
@@ -95,16 +91,10 @@ void lean_step(benchmark::State &state)
     const int side = static_cast<int>(state.range(0));
     const int workers = static_cast<int>(state.range(1));
     cudacpu::set_worker_count(workers);
-    kt::configure({side, side});
-    host_allocation();
-    lean_allocation();
-    init_lattice();
-    lean_upload();
-    const double seconds = time_steps(state, [] { lean_steps(1); });
+    lean::run r(lean::main_job(side, side));
+    const double seconds = time_steps(state, [&] { r.steps(1); });
     cudaDeviceSynchronize();
-    lean_free();
-    host_free();
-    record_mlups(state, kLeanKind + workers, side, hnodes, seconds);
+    record_mlups(state, kLeanKind + workers, side, r.config().nodes, seconds);
 }
 #endif
 
@@ -183,7 +173,7 @@ public:
 #ifdef LEAN_STEP
         std::printf("lean step: %d bytes per node -> %.1f MLUPS at the roofline; "
                     "x %s: against its step with 2 workers\n",
-                    kLeanStepBytesPerNode, best_copy_ / kLeanStepBytesPerNode / 1e6,
+                    kLeanBytesPerNode, best_copy_ / kLeanBytesPerNode / 1e6,
                     VARIANT_NAME);
 #endif
         std::printf("%-20s %6s %8s %9s %11s %9s", "", "side", "MLUPS", "x serial", "x 1 worker",
@@ -199,7 +189,7 @@ public:
             for (const auto &[side, mlups] : by_side) {
                 const bool lean = kind > kLeanKind;
                 const int one_worker = lean ? kLeanKind + 1 : 1;
-                const double bytes = lean ? kLeanStepBytesPerNode : kStepBytesPerNode;
+                const double bytes = lean ? kLeanBytesPerNode : kStepBytesPerNode;
                 // (the serial step has no worker count to compare with)
                 std::printf("%-20s %6d %8.2f %9.2f %11.2f %9.2f", names[kind], side, mlups,
                             mlups / lookup(0, side),

@@ -427,6 +427,11 @@ void launch_kernel(const KernelThunk &thunk, dim3 grid, dim3 block, std::size_t 
     const unsigned long long chunk = std::clamp<unsigned long long>(
         blocks / (8ull * static_cast<unsigned>(worker_count())), 1, 64);
     Launch launch{thunk, grid, block, shared_bytes, blocks, chunk};
+    // The device runs one launch at a time: launches from several host
+    // threads (several runs in one process) take turns, as kernels on one
+    // stream of a GPU do.
+    static std::mutex device;
+    const std::lock_guard<std::mutex> lock(device);
     pool().run(launch);
 }
 

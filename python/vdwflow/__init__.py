@@ -11,11 +11,22 @@
     sim.save_checkpoint("vdwflow.checkpoint")
     vdwflow.show(sim, until=40000, every=1000)   # a live picture
 
-The program's parameter keys are the Simulation's (README, "Setups"); the
-state, kernels and files are the program's own (the same bits).
+The program's parameter keys are the Simulation's (vdwflow.keys, the
+README's tables); the state, kernels and files are the program's own (the
+same bits).
 """
-from .simulation import DEFAULTS, Simulation
-from .live import show
-from . import checkpoint
+import importlib
 
-__all__ = ["Simulation", "show", "checkpoint", "DEFAULTS"]
+__all__ = ["Simulation", "show", "checkpoint", "keys", "DEFAULTS"]
+
+# The modules load when first used, so that the checkpoint reader and the key
+# table serve a source tree whose extension is not built (the scripts).
+_WHERE = {"Simulation": "simulation", "DEFAULTS": "simulation", "show": "live"}
+
+
+def __getattr__(name):
+    if name in ("checkpoint", "keys"):
+        return importlib.import_module(f".{name}", __name__)
+    if name in _WHERE:
+        return getattr(importlib.import_module(f".{_WHERE[name]}", __name__), name)
+    raise AttributeError(f"module 'vdwflow' has no attribute {name!r}")

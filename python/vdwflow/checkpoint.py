@@ -14,6 +14,8 @@ import zlib
 
 import numpy as np
 
+from . import keys as _keys
+
 MAGIC = b"VDWCHKPT"
 VERSIONS = {1: 128, 2: 256}  # format version: header bytes
 PLANES = 10
@@ -26,9 +28,9 @@ LAYOUT = "8sIIiiii6d3i"
 FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_reference",
             "solid_crc", "gravity_reference_mean", "output", "scheme")
 LAYOUT_2 = "i4dIiii"
-WALLS = ("none", "x", "y", "xy")
-OUTPUTS = ("classic", "vti", "both")
-SCHEMES = ("upwind", "lax_wendroff")
+# The choices are stored as their numbers: the order of the key's words.
+CHOICES = {"walls": _keys.words("-hwalls"), "output": _keys.words("-houtput"),
+           "scheme": _keys.words("-hscheme")}
 
 
 class CheckpointError(Exception):
@@ -54,9 +56,9 @@ def load(path="vdwflow.checkpoint"):
     header_bytes = VERSIONS[header["version"]]
     if header["version"] >= 2 and len(data) >= header_bytes:
         header.update(zip(FIELDS_2, struct.unpack_from(order + LAYOUT_2, data, 92)))
-        header["walls"] = WALLS[header["walls"]] if 0 <= header["walls"] < 4 else "unknown"
-        header["output"] = OUTPUTS[header["output"]] if 0 <= header["output"] < 3 else "unknown"
-        header["scheme"] = SCHEMES[header["scheme"]] if 0 <= header["scheme"] < 2 else "unknown"
+        for field, choices in CHOICES.items():
+            n = header[field]
+            header[field] = choices[n] if 0 <= n < len(choices) else "unknown"
     nx, ny = header["nodes_x"], header["nodes_y"]
     expected = header_bytes + header["planes"] * nx * ny * 8 + 4
     if len(data) != expected:

@@ -1,5 +1,5 @@
 """The Simulation class: a run of vdwflow in this process."""
-import io
+import operator
 import os
 import re
 
@@ -7,6 +7,7 @@ import numpy as np
 
 from . import _core
 from . import checkpoint as _checkpoint
+from .keys import KEYS as _KNOWN, PATH_KEYS as _PATH_KEYS
 
 # The parameters of the main job (examples/nw2cuda.input): what a key left
 # out of a dict of parameters is.
@@ -15,10 +16,6 @@ DEFAULTS = {
     "last_iter": 0, "RTzero": 1.0, "temperature": 0.9, "delta_time": 1e-4, "kappa": 1e-4,
     "rho_zero": 1.0, "tau": 1e-3,
 }
-
-# Keys whose values are paths: made absolute where they are read, since the
-# snapshots may go to another folder.
-_PATH_KEYS = ("-hinit_file", "-hsolid_file")
 
 
 def _key(name):
@@ -30,17 +27,6 @@ def _key(name):
         return "-h" + name
     return "-" + name
 
-
-# The keys vdwflow reads (README, "Setups"); an unknown key reaches the
-# program's own check, which names the nearest.
-_KNOWN = {
-    "-hnodes_x", "-hnodes_y", "-hniter", "-hniter_cycle", "-hncycles", "-hlast_iter",
-    "-hRTzero", "-htemperature", "-hdelta_time", "-hkappa", "-hrho_zero", "-htau",
-    "-hinit", "-hinit_x", "-hinit_y", "-hinit_radius", "-hinit_liquid", "-hinit_vapour",
-    "-hinit_width", "-hinit_pool", "-hinit_file", "-hwalls", "-hwall_wetting",
-    "-hsolid_file", "-hgravity_x", "-hgravity_y", "-hgravity_reference", "-houtput",
-    "-hscheme",
-}
 
 
 def _text(value):
@@ -126,10 +112,14 @@ def _read_keys(text):
     return keys
 
 
-def _npy_bytes(array):
-    buffer = io.BytesIO()
-    np.save(buffer, array, allow_pickle=False)
-    return buffer.getvalue()
+def _whole_number(name, value):
+    """A count of steps: an integer (numpy's too), never a float or a bool."""
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name}={value!r}: a number of steps, not a boolean")
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name}={value!r}: a whole number of steps") from None
 
 
 def _folder_prefix(folder):
@@ -145,7 +135,7 @@ class Simulation:
     this process: the program's state, kernels, start-up, snapshots and
     checkpoint, driven step by step from Python.
 
-    Simulation(parameters=None, *, density=None, velocity=None, folder=".", **keys)
+    Simulation(parameters=None, *, density=None, velocity=None, solid=None, folder=".", **keys)
 
     parameters
         A parameter file's path (as `vdwflow PARAMETER_FILE` reads it), or a
@@ -165,6 +155,10 @@ class Simulation:
         An initial velocity, shape (nodes_y, nodes_x, 2) (x and y components,
         solver units), for the initial density of the setup or of `density`;
         the distributions start at the equilibrium of both.
+    solid
+        Solid nodes, shape (nodes_y, nodes_x), any non-zero value solid,
+        instead of -hsolid_file (obstacles, a porous medium); walls and
+        wetting as with the file.
     folder
         Where write_snapshot() writes the program's files (default: the
         working directory); made if missing.
@@ -172,28 +166,31 @@ class Simulation:
     Errors raise with the program's messages: ValueError for a bad key or
     array, OSError for a file, RuntimeError for a run that became unstable.
 
-    The solver's state is one per process: any number of Simulations may be
-    open, and the one in use holds the device (or the cpu backend's memory);
-    using another moves the first one's state to host memory, from where it
-    comes back exactly (the steps go on bit for bit). close() (or a with
-    block) frees a simulation's memory.
+    Any number of Simulations may be open, each with a state of its own (on
+    the device, or in the cpu backend's memory); two of them may step at the
+    same time from two threads, and each goes on as it would alone. A call
+    on a Simulation that another thread is using waits for that call. close()
+    (or a with block) frees a simulation's memory.
     """
 
-    def __init__(self, parameters=None, *, density=None, velocity=None, folder=".", **keys):
+    def __init__(self, parameters=None, *, density=None, velocity=None, solid=None, folder=".",
+                 **keys):
         text, name, base = _parameter_text(parameters, keys)
-        self._init(text, name, base, folder, density, velocity, None)
+        self._init(text, name, base, folder, density, velocity, solid, None)
 
-    def _init(self, text, name, base, folder, density, velocity, checkpoint):
+    def _init(self, text, name, base, folder, density, velocity, solid, checkpoint):
         text = _with_absolute_paths(text, base)
         self._keys = _read_keys(text)
         if density is not None:
             given = sorted(k for k in self._keys if k.startswith("-hinit") and k != "-hinit_pool")
             if given:
                 raise ValueError(f"density= sets the initial state: leave out {', '.join(given)}")
-            density = np.asarray(density, dtype=np.float64)
-            npy = _npy_bytes(density)
-        else:
-            npy = None
+            density = np.ascontiguousarray(density, dtype=np.float64)
+        if solid is not None:
+            solid = np.asarray(solid)
+            if solid.dtype.kind == "f" and not np.all(np.isfinite(solid)):
+                raise ValueError("solid: not every value is a finite number")
+            solid = np.ascontiguousarray(solid != 0, dtype=np.uint8)
         vx = vy = None
         if velocity is not None:
             if checkpoint is not None:
@@ -211,25 +208,25 @@ class Simulation:
             vx = np.ascontiguousarray(velocity[..., 0])
             vy = np.ascontiguousarray(velocity[..., 1])
         self._folder = _folder_prefix(folder)
-        self._core = _core.Core(text, name, self._folder, None if npy is None else npy,
-                                vx, vy, checkpoint or "")
+        self._core = _core.Core(text, name, self._folder, density, vx, vy, solid,
+                                checkpoint or "")
         self._text = text
 
     @classmethod
-    def from_checkpoint(cls, path, parameters=None, *, folder=".", **keys):
+    def from_checkpoint(cls, path, parameters=None, *, solid=None, folder=".", **keys):
         """The run a checkpoint file holds (the program's vdwflow.checkpoint,
         or one written by save_checkpoint), going on bit for bit as the
         program's `vdwflow --resume` would. Its parameters are the
         checkpoint's own (lattice, physics, walls, gravity, scheme, output)
-        unless given; a run with solid nodes of -hsolid_file needs them given
-        (the checkpoint holds only their checksum). They are checked against
+        unless given; a run with solid nodes of -hsolid_file (or solid=) needs
+        them given (the checkpoint holds only their checksum). They are checked against
         the checkpoint as a resumed run checks its parameter file."""
         path = os.fspath(path)
         if parameters is None:
             parameters = _parameters_of_checkpoint(path)
         text, name, base = _parameter_text(parameters, keys)
         sim = cls.__new__(cls)
-        sim._init(text, name, base, folder, None, None, os.path.abspath(path))
+        sim._init(text, name, base, folder, None, None, solid, os.path.abspath(path))
         return sim
 
     # -- stepping -----------------------------------------------------------
@@ -238,8 +235,9 @@ class Simulation:
         """Advances `count` time steps (without the GIL). Ctrl-C ends it
         between two steps with KeyboardInterrupt; step_count then counts the
         steps done, and the state is whole. Raises RuntimeError if the total
-        density is no longer finite afterwards, as a snapshot would."""
-        self._core.step(int(count))
+        density is no longer finite afterwards, as a snapshot would; TypeError
+        for a count that is not a whole number (2.5 steps)."""
+        self._core.step(_whole_number("count", count))
 
     def run(self, until, every=None, callback=None, write_snapshots=False):
         """Steps on to step `until`, in cycles of `every` steps (default: one
@@ -248,10 +246,10 @@ class Simulation:
         returns True ends the run there (stop when the drop touches the wall,
         change gravity in a new simulation, ...). Ctrl-C ends it between two
         steps (KeyboardInterrupt) with the state whole. Returns self."""
-        until = int(until)
+        until = _whole_number("until", until)
         if until < self.step_count:
             raise ValueError(f"until={until} is before the current step {self.step_count}")
-        every = until - self.step_count if every is None else int(every)
+        every = until - self.step_count if every is None else _whole_number("every", every)
         if every <= 0 and until > self.step_count:
             raise ValueError(f"every={every}: a cycle has at least one step")
         while self.step_count < until:

@@ -28,17 +28,3 @@
 constexpr int kStepDoublesPerNode = 12 + 6 + 17 + 13 + 11 + 9;
 constexpr int kStepBytesPerNode = kStepDoublesPerNode * 8;
 static_assert(kStepBytesPerNode == 544, "the derivation above gives 544 bytes per node");
-
-// The lean solver's fused step (vdwflow), per node, in doubles: it reads the
-// old level (the nine distributions, the density and the pressure
-// difference; the upwind and stencil neighbours come from cache) and writes
-// the new one, the same eleven values:
-//   reads   planes f_0 .. f_8, n, dpress at the home cell               11
-//   writes  planes f_0 .. f_8, n, dpress at the home cell               11
-// Together 22 doubles, 176 bytes per node and step. A processor that
-// allocates a cache line before writing to it also reads the 11 written
-// values first: 264 bytes. The refresh of the periodic images touches the
-// border only and is left out, as above.
-constexpr int kLeanStepDoublesPerNode = 11 + 11;
-constexpr int kLeanStepBytesPerNode = kLeanStepDoublesPerNode * 8;
-static_assert(kLeanStepBytesPerNode == 176, "the derivation above gives 176 bytes per node");

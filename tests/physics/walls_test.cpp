@@ -15,6 +15,8 @@
 #include "test_support.h"
 #include "vdw_thermo.h"
 
+using namespace lean;
+
 using namespace test_support;
 
 namespace {

@@ -1,0 +1,231 @@
+// A vdwflow run (run.h): the one start-up of the program and the Python
+// package, and what a run does afterwards.
+#include "run.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "checkpoint.h"
+#include "initial_state.h"
+#include "kernels/sp_div.cuh"
+#include "param_reader.h"
+#include "reporters.h"
+#include "run_config.h"
+#include "snapshots.h"
+#include "state.h"
+#include "user_files.h"
+#include "vdw_thermo.h"
+
+namespace lean {
+
+namespace {
+
+parameter_table read_parameters(const run_start &start)
+{
+    if (!start.has_text)
+        return read_parameter_file(start.parameter_path.c_str(), LEAN_MAX_PARAMS, LEAN_TOKEN_SIZE);
+    // (fmemopen wants at least one byte)
+    std::string text = start.parameter_text.empty() ? std::string(" ") : start.parameter_text;
+    FILE *file = fmemopen(&text[0], text.size(), "r");
+    if (file == nullptr) throw error_line(run_failure::input, "no memory for the parameters");
+    parameter_table table;
+    try {
+        read_parameter_pairs(file, start.parameter_path.c_str(), LEAN_MAX_PARAMS, LEAN_TOKEN_SIZE,
+                             table);
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
+    std::fclose(file);
+    return table;
+}
+
+// The run tag of the file names, as the other programs build it.
+std::string run_tag(const configuration &c)
+{
+    const settings &s = c.keys;
+    const int length = run_tag_length(s.nodes_x, s.nodes_y, c.delta_space, s.delta_time, s.tau,
+                                      s.rho_zero, s.RTzero, c.tfluid, s.kappa);
+    std::string tag(static_cast<std::size_t>(length) + 1, '\0');
+    build_names(&tag[0], s.nodes_x, s.nodes_y, c.delta_space, s.delta_time, s.tau, s.rho_zero,
+                s.RTzero, c.tfluid, s.kappa);
+    tag.pop_back();
+    return tag;
+}
+
+// The mean density of the fluid nodes of a state: the reference density
+// of -hgravity_reference mean.
+double mean_fluid_density(const configuration &c, const std::vector<double> &state)
+{
+    const double *density = state.data() + static_cast<std::size_t>(kDensityPlane) * c.nodes;
+    double total = 0.0;
+    long long fluid = 0;
+    for (std::size_t p = 0; p < static_cast<std::size_t>(c.nodes); p++)
+        if (!c.is_solid(p)) {
+            total += density[p];
+            fluid++;
+        }
+    return total / static_cast<double>(fluid);
+}
+
+}  // namespace
+
+run_start main_job(int nodes_x, int nodes_y, const std::string &keys)
+{
+    run_start start;
+    start.parameter_path = "parameters";
+    start.has_text = true;
+    start.parameter_text = "-hnodes_x " + std::to_string(nodes_x) + " -hnodes_y " +
+                           std::to_string(nodes_y) +
+                           " -hniter 0 -hniter_cycle 2500 -hncycles 24 -hlast_iter 0"
+                           " -hRTzero 1 -htemperature 0.9 -hdelta_time 1e-4 -hkappa 1e-4"
+                           " -hrho_zero 1 -htau 1e-3 " + keys;
+    return start;
+}
+
+run::run(const run_start &start)
+{
+    const bool resuming = !start.checkpoint.empty();
+    c_ = read_configuration(read_parameters(start), start.parameter_path.c_str(), resuming,
+                            start.solid);
+    start_.assign(static_cast<std::size_t>(kStatePlanes) * c_.nodes, 0.0);
+    if (resuming) {
+        const checkpoint_found found = read_checkpoint(
+            start.checkpoint, c_, start_.data(), start.finish_at_last_step ? c_.last_step() : INT_MAX);
+        if (found.finished) {
+            finished_ = true;
+            note_ = found.note;
+            return;
+        }
+        step_ = found.step;
+    } else {
+        start_fresh(start);
+        step_ = c_.keys.last_iter;
+    }
+    tag_ = run_tag(c_);
+    device_ = std::make_unique<device_state>(c_);
+    device_->upload(start_.data());
+    snapshots_ = std::make_unique<snapshot_writer>(c_, start.folder, tag_, start.console);
+    if (resuming) snapshots_->resume_collection(step_);
+}
+
+run::~run() = default;
+
+// The initial state of a fresh run: the setup's, or the density handed
+// over, at rest or moving with the velocity handed over.
+void run::start_fresh(const run_start &start)
+{
+    if (start.density.values) {
+        const user_files::reason why = user_files::density_array(
+            start.density.shape, start.density.values, c_.keys.nodes_x, c_.keys.nodes_y,
+            c_.init_density);
+        if (!why.empty()) throw error_line(run_failure::input, "density: %s", why.c_str());
+        c_.keys.init = init_kind::file;
+    }
+    start_ = initial_state(c_);
+    if (start.velocity_x && start.velocity_y) {
+        // (the equilibria of the lattice hold only below the speed of sound)
+        const double sound = std::sqrt(c_.chic2);
+        for (int p = 0; p < c_.nodes; p++) {
+            const double speed = std::hypot(start.velocity_x[p], start.velocity_y[p]);
+            if (!(speed < sound))
+                throw error_line(run_failure::input,
+                                 "velocity: |u| = %g at node (%d, %d) (x, y) is not below the "
+                                 "speed of sound %g (sqrt(T))",
+                                 speed, p % c_.keys.nodes_x, p / c_.keys.nodes_x, sound);
+        }
+        set_initial_velocity(c_, start_, start.velocity_x, start.velocity_y);
+    }
+    if (c_.keys.gravity_reference_mean) c_.keys.gravity_reference = mean_fluid_density(c_, start_);
+}
+
+void run::steps(int count)
+{
+    if (count <= 0) return;
+    device_->steps(count);
+    step_ += count;
+    if (!stepped_) {
+        stepped_ = true;
+        std::vector<double>().swap(start_);
+    }
+}
+
+void run::clear_solid(double *values, int per_node) const
+{
+    if (c_.solid.empty()) return;
+    for (std::size_t p = 0; p < static_cast<std::size_t>(c_.nodes); p++)
+        if (c_.solid[p])
+            for (int k = 0; k < per_node; k++) values[per_node * p + k] = 0.0;
+}
+
+void run::density(double *out)
+{
+    device_->density_to(out);
+    clear_solid(out, 1);
+}
+
+void run::velocity(double *pairs)
+{
+    if (stepped_) {
+        device_->velocity_to(pairs);
+    } else {
+        // u = j / n of the start's distributions over its density, the
+        // momentum summed in the step's order.
+        const std::size_t nodes = static_cast<std::size_t>(c_.nodes);
+        const double *rho = start_.data() + kDensityPlane * nodes;
+        for (std::size_t p = 0; p < nodes; p++) {
+            double jx = 0.0, jy = 0.0;
+            for (int i = 0; i < 9; i++) {
+                jx += start_[i * nodes + p] * c_.cx[i];
+                jy += start_[i * nodes + p] * c_.cy[i];
+            }
+            pairs[2 * p] = sp_div(jx, rho[p]);
+            pairs[2 * p + 1] = sp_div(jy, rho[p]);
+        }
+    }
+    clear_solid(pairs, 2);
+}
+
+void run::pressure(double *out)
+{
+    density(out);
+    const vdw::Fluid fluid{c_.tfluid, c_.tcritical};
+    for (std::size_t p = 0; p < static_cast<std::size_t>(c_.nodes); p++)
+        out[p] = c_.is_solid(p) ? 0.0 : fluid.pressure(out[p]);
+}
+
+double run::total_density()
+{
+    std::vector<double> values(static_cast<std::size_t>(c_.nodes));
+    density(values.data());
+    return lean::total_density(c_, values.data());
+}
+
+void run::write_snapshot()
+{
+    std::vector<double> values(static_cast<std::size_t>(c_.nodes));
+    density(values.data());
+    snapshots_->write(step_, values.data(), [this](double *pairs) { velocity(pairs); });
+}
+
+void run::write_checkpoint(const std::string &path)
+{
+    std::vector<double> state(static_cast<std::size_t>(kStatePlanes) * c_.nodes);
+    device_->state_to(state.data());
+    clear_solid(state.data() + static_cast<std::size_t>(kDensityPlane) * c_.nodes, 1);
+    lean::write_checkpoint(path, c_, state.data(), step_);
+}
+
+void run::release()
+{
+    if (device_) device_->release();
+}
+
+std::size_t run::device_bytes() const
+{
+    return device_ ? device_->bytes() : 0;
+}
+
+}  // namespace lean

@@ -1,0 +1,57 @@
+// Solid walls and obstacles of vdwflow on its padded planes: which links of a
+// node come out of a solid (the propagation reflects them), and the density
+// a solid cell shows the force stencils of its fluid neighbours (the wetting
+// condition).
+//
+// Walls lie halfway between the last fluid node and the first solid one:
+// -hwalls x puts them at x = -1/2 and x = nodes_x - 1/2 (node coordinates),
+// beyond the lattice, so every node stays fluid; -hsolid_file makes nodes
+// solid inside it.
+#pragma once
+
+#include <vector>
+
+namespace lean {
+
+// Bits of a cell's link word: bit 0 the cell is solid; bit i (1 .. 8) the
+// upwind cell of velocity i, the cell minus e_i, is solid, so distribution i
+// enters from the wall: it is the node's own opposite distribution, turned
+// back (the reflected path); bit 8 + i the cell minus 2 e_i is solid (the
+// Lax-Wendroff scheme's differences reach two nodes).
+constexpr unsigned kLinkSolid = 1u;
+
+// Ghost densities: every solid cell within two cells of the fluid (the reach
+// of the force stencils) takes a weighted mean of fluid densities plus a
+// shift, n_g = sum_j w_j n(source_j) + shift, each step (the pressure
+// difference there follows from it, lagged as in the fluid).
+struct ghost_table {
+    std::vector<int> cell;       // padded cell of each ghost
+    std::vector<int> first;      // its sources: first[g] .. first[g + 1] - 1
+    std::vector<int> source;     // padded home cells of fluid nodes
+    std::vector<double> weight;  // their weights, summing to 1 per ghost
+    std::vector<double> shift;   // multiples of s = h h_w / kappa, times s
+    std::vector<int> layer;      // 1 next to the fluid, 2 one cell further
+};
+
+struct boundary_geometry {
+    std::vector<unsigned> links;  // one link word per padded cell
+    ghost_table ghosts;
+};
+
+// The geometry for a lattice of nx x ny nodes on padded planes of `row`
+// cells per row and `plane_cells` cells, the lattice's node (ix, iy) at cell
+// (ix + nw) + (iy + nw) row; walls at the x and/or y edges, solid nodes from
+// `solid_nodes` (nx * ny, x fastest; empty for none), the wetting shift s.
+//
+// Ghost rules (docs/physics.md derives them): behind a straight wall the
+// mirror node across the wall, n(-1) = n(0) + s, n(-2) = n(1) + 3 s (the
+// gradient -h_w / kappa imposed at the wall), the shifts of both walls
+// added in a corner of the box; a solid node of the mask next to the fluid
+// takes the lattice-weighted mean of its fluid neighbours plus s, one two
+// cells away the mean of the fluid nodes mirrored through the solid layer,
+// n(p + 3 e_i) (or n(p + 2 e_i) where that is solid), plus 3 s.
+boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_cells,
+                                   bool walls_x, bool walls_y,
+                                   const std::vector<unsigned char> &solid_nodes, double s);
+
+}  // namespace lean
