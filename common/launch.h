@@ -23,6 +23,14 @@
 // locals of that loop), so the body should be straight-line code over unit
 // strides in threadIdx.x, with __restrict__ pointers. Reaching a barrier in
 // this form ends the process with a message.
+//
+//   CONSTANTS_PARAM(type) name
+//
+// declares a kernel parameter that is a struct of a run's constants: by value
+// on a GPU (it travels with the launch); on the cpu backend a reference to
+// the launch's own copy, which lives while the launch runs (a struct of
+// hundreds of bytes taken by value would be copied for every thread of the
+// vector loop).
 #pragma once
 
 #include <cuda_runtime.h>
@@ -41,6 +49,7 @@ inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t
 #define DYNAMIC_SHARED(type, name) extern __shared__ type name[]
 #define UNROLL_FULLY _Pragma("unroll")
 #define SIMD_KERNEL(name, ...) __global__ void name(__VA_ARGS__)
+#define CONSTANTS_PARAM(type) const type
 
 #else
 
@@ -69,6 +78,7 @@ inline void launch(dim3 grid, dim3 block, std::size_t shared_bytes, cudaStream_t
 #define DYNAMIC_SHARED(type, name) \
     type *const name = static_cast<type *>(cudacpu::dynamic_shared_memory())
 #define UNROLL_FULLY _Pragma("GCC unroll 64")
+#define CONSTANTS_PARAM(type) const type &
 #define SIMD_KERNEL(name, ...)                                                          \
     __attribute__((always_inline)) inline void name(                                    \
         cudacpu::SimdForm, [[maybe_unused]] const uint3 threadIdx,                     \

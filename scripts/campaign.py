@@ -35,29 +35,13 @@ SCRIPTS = os.path.dirname(os.path.abspath(__file__))
 REPOSITORY = os.path.dirname(SCRIPTS)
 ME = os.path.abspath(__file__)
 
-# The keys of the parameter file and what each takes: a whole number, a real,
-# a word out of a list (a tuple of the words), the gravity reference (mean or
-# a density >= 0) or the path of a file. Every solver program reads the first
+# The keys of the parameter file and what each takes come from vdwflow's own
+# table (`vdwflow --keys`, key_table below): a whole number, a real, a word
+# out of a list (a tuple of the words), the gravity reference (mean or a
+# density >= 0) or the path of a file. Every solver program reads the first
 # twelve; the rest are vdwflow's own.
 INTEGER, REAL, REFERENCE, PATH = "integer", "real", "reference", "path"
-SOLVER_KEYS = {key: INTEGER for key in ("hnodes_x", "hnodes_y", "hniter", "hniter_cycle",
-                                        "hncycles", "hlast_iter")}
-SOLVER_KEYS.update({key: REAL for key in ("hRTzero", "htemperature", "hdelta_time", "hkappa",
-                                          "hrho_zero", "htau")})
-VDWFLOW_KEYS = {
-    "hinit": ("noise", "slab", "drop", "bubble", "file"),
-    "hinit_x": REAL, "hinit_y": REAL, "hinit_radius": REAL,
-    "hinit_liquid": REAL, "hinit_vapour": REAL, "hinit_width": REAL, "hinit_pool": REAL,
-    "hinit_file": PATH,
-    "hwalls": ("none", "x", "y", "xy"),
-    "hwall_wetting": REAL,
-    "hsolid_file": PATH,
-    "hgravity_x": REAL, "hgravity_y": REAL, "hgravity_reference": REFERENCE,
-    "houtput": ("classic", "vti", "both"),
-    "hscheme": ("upwind", "lax_wendroff"),
-}
-KEYS = {**SOLVER_KEYS, **VDWFLOW_KEYS}
-LEAN_PROGRAM = "vdwflow"       # the program that reads VDWFLOW_KEYS
+LEAN_PROGRAM = "vdwflow"       # the program that reads every key
 PARAMETER_FILE = "nw2cuda.input"
 CONSOLE = "console.txt"
 CHECKPOINT = "vdwflow.checkpoint"  # vdwflow's state, from which --resume continues
@@ -68,9 +52,6 @@ POINTS = "points"
 DEFAULT_PROGRAMS = ("vdwflow", "vdwflow_b")  # the first one built is run
 PLAN_ENTRIES = ("base", "program", "folder", "grid", "points")
 SNAPSHOT_NAME = re.compile(r"^PV.*\.(-?\d+)\.(vtk|vti)$")
-# The parameter readers' limits: pairs and characters per token, vdwflow's
-# and the other programs'.
-LIMITS = {LEAN_PROGRAM: (64, 4095), None: (25, 29)}
 
 # States of a point, and the batch system's states in which a task is still
 # alive.
@@ -115,13 +96,53 @@ def read_plan(path):
     return plan
 
 
+_TABLE = []  # the key table, read once
+
+
+def key_table():
+    """vdwflow's table of keys, as `vdwflow --keys` prints it."""
+    if not _TABLE:
+        program = find_program(LEAN_PROGRAM)
+        try:
+            done = subprocess.run([program, "--keys"], capture_output=True, text=True, timeout=60)
+            table = json.loads(done.stdout) if done.returncode == 0 else None
+        except (OSError, subprocess.TimeoutExpired, ValueError):
+            table = None
+        if table is None:
+            raise CampaignError(f"{program} --keys did not print its table of keys")
+        _TABLE.append(table)
+    return _TABLE[0]
+
+
+def key_kind(key):
+    """What a key (without its dash) takes: INTEGER, REAL, REFERENCE, PATH,
+    or a tuple of its words; None for a key no solver reads."""
+    entry = next((k for k in key_table()["keys"] if k["name"] == "-" + key), None)
+    if entry is None:
+        return None
+    return tuple(entry["words"]) if entry["kind"] == "word" else entry["kind"]
+
+
+def lean_only(key):
+    """Whether only vdwflow reads the key (not every solver program)."""
+    return not any(k["name"] == "-" + key and k["every_program"] for k in key_table()["keys"])
+
+
+def reader_limits(lean):
+    """Pairs and characters per token that the program's reader takes."""
+    table = key_table()
+    if lean:
+        return table["pairs"], table["token_characters"]
+    return table["solver_programs"]["pairs"], table["solver_programs"]["token_characters"]
+
+
 def check_value(where, key, value, folder):
     """A value for a key of the parameter file, as the text the file gets: a
     path resolved relative to folder (the plan's), written absolute."""
-    kind = KEYS.get(key)
+    kind = key_kind(key)
     if kind is None:
         raise CampaignError(f"{where}: unknown key '{key}' (the solver reads "
-                            f"{', '.join(KEYS)})")
+                            f"{', '.join(k['name'][1:] for k in key_table()['keys'])})")
     if isinstance(kind, tuple):
         if not isinstance(value, str) or value not in kind:
             raise CampaignError(f"{where}: {key} = {shown(value)} is not one of "
@@ -223,7 +244,7 @@ def read_parameter_pairs(path):
     folder = os.path.dirname(os.path.abspath(path))
     for pair in pairs:
         key = pair[0][1:]
-        if KEYS.get(key) == PATH and key not in seen:
+        if key_kind(key) == PATH and key not in seen:
             pair[1] = resolve_path(path, key, pair[1], folder)
         seen.add(key)
     return pairs
@@ -235,13 +256,13 @@ def check_program(campaign, program, where):
     takes. program None: the one the run will find (vdwflow's limits now,
     the found program's when it runs)."""
     lean = os.path.basename(program or LEAN_PROGRAM) == LEAN_PROGRAM
-    most_pairs, longest = LIMITS[LEAN_PROGRAM if lean else None]
+    most_pairs, longest = reader_limits(lean)
     name = program or "the program"
     base_keys = [k[1:] for k, _ in campaign["base"]]
     for point in campaign["points"]:
         keys = base_keys + [k for k in point["values"] if k not in base_keys]
         for key in keys:
-            if not lean and key in VDWFLOW_KEYS:
+            if not lean and lean_only(key):
                 raise CampaignError(f"{where}: -{key} is a key of {LEAN_PROGRAM} only, which "
                                     f"{name} does not read (run it with {LEAN_PROGRAM})")
         if len(keys) > most_pairs:
@@ -279,7 +300,7 @@ def folder_name(index, width, values, keys, base):
     name = f"p{index:0{width}d}"
     for key in keys:
         text = values.get(key, base.get("-" + key, "none"))
-        if KEYS.get(key) == PATH:
+        if key_kind(key) == PATH:
             text = os.path.splitext(os.path.basename(text))[0]
         name += "_" + key.lstrip("h") + "".join(c if c.isalnum() or c in ".+-" else "_"
                                                 for c in text)

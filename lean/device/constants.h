@@ -15,23 +15,31 @@ constexpr int kLeanLap = 11;
 constexpr int kLeanJx = 12;
 constexpr int kLeanJy = 13;
 constexpr int kLeanPlanesLW = 14;
-// A run's constants, as every kernel receives them.
-struct step_constants {
+// What the kernels over the border (periodic images, ghost cells) need of a
+// run: few enough values to pass to every thread of a kernel that runs a
+// thread at a time.
+struct lattice_constants {
     int row;     // cells per padded row
     int plane;   // cells per plane
     int planes;  // planes of a level (the images copy them all)
     int nodes_x, nodes_y;
+    double tfluid, tcritical;  // the pressure of a ghost density
+    double laplacian_scale;    // 1 / (6 h^2) of the 9-point Laplacian (Lax-Wendroff)
+};
+
+// A run's constants, as the step receives them.
+struct step_constants : lattice_constants {
     double cx[9], cy[9], w[9];  // the velocity set
-    double tfluid, tcritical, kappa, delta_time, tau, cfl, dtimetemp;
+    double kappa, delta_time, tau, cfl, dtimetemp;
     double chic2, twochic2, twochi2c4, two_delta_space, delta_space_three_three;
     // Gravity: the acceleration, and it times the reference density.
     double gravity_x, gravity_y, gravity_ref_x, gravity_ref_y;
     // Lax-Wendroff: (cfl / 2)(1 - cfl); the hyperviscosity's cfl / 8 (more
-    // where the interface is resolved by fewer nodes); 1 / (2 h); 1 / (6 h^2)
-    // of the 9-point Laplacian; h^2 T / 6, the dispersion's share of the
-    // surface tension; c / cs^2; the relaxation rate dt / (tau + c h / (6 T)),
-    // which keeps the viscosity of the upwind runs.
-    double lw_coefficient, hyper, inv_two_h, laplacian_scale, dispersion, c_over_cs2, rate;
+    // where the interface is resolved by fewer nodes); 1 / (2 h); h^2 T / 6,
+    // the dispersion's share of the surface tension; c / cs^2; the relaxation
+    // rate dt / (tau + c h / (6 T)), which keeps the viscosity of the upwind
+    // runs.
+    double lw_coefficient, hyper, inv_two_h, dispersion, c_over_cs2, rate;
 };
 
 }  // namespace lean

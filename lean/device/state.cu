@@ -25,17 +25,13 @@ size_t doubles(std::int64_t count)
 // rows a step reads around the current one (five of the density and
 // pressure planes, three of the distributions) and the row it writes stay in
 // a core's cache.
-#ifndef LEAN_STRIP
-#define LEAN_STRIP 512
-#endif
-constexpr int kCpuStrip = LEAN_STRIP;
-
 dim3 step_block(int nodes_x)
 {
 #ifdef __CUDACC__
     (void)nodes_x;
     return dim3(32, 8, 1);
 #else
+    constexpr int kCpuStrip = 512;
     const int strips = (nodes_x + kCpuStrip - 1) / kCpuStrip;
     const int width = (nodes_x + strips - 1) / strips;
     return dim3(static_cast<unsigned>((width + 7) / 8 * 8), 1, 1);
@@ -147,6 +143,7 @@ device_state::device_state(const configuration &c) : nodes_(c.nodes)
     const int planes = scheme_ == scheme_kind::lax_wendroff ? kLeanPlanesLW : kLeanPlanes;
     check_elements(c.path.c_str(), s.nodes_x, s.nodes_y, "lean state", planes * plane);
     rc_ = constants_of(c, static_cast<int>(row), static_cast<int>(plane), planes);
+    lattice_ = rc_;
     // (x down the lattice, y across: the kernels' order)
     grid_ = dim3(static_cast<unsigned>(covered_y / by), static_cast<unsigned>(covered_x / bx), 1);
     const std::int64_t image_cells =
@@ -245,7 +242,7 @@ void device_state::refresh_ghosts(double *out, const double *in)
         LAUNCH(lean_ghosts, ghost_grid_, ghost_block_, 0, 0, out, in,
                static_cast<const int *>(ghost_cell_), static_cast<const int *>(ghost_first_),
                static_cast<const int *>(ghost_source_), static_cast<const double *>(ghost_weight_),
-               static_cast<const double *>(ghost_shift_), ghost_count_, rc_);
+               static_cast<const double *>(ghost_shift_), ghost_count_, lattice_);
 }
 
 // The Laplacian plane of a level of the Lax-Wendroff scheme, its images and
@@ -253,12 +250,12 @@ void device_state::refresh_ghosts(double *out, const double *in)
 void device_state::refresh_laplacian(double *level)
 {
     LAUNCH(lean_laplacian_pass, grid_, block_, 0, 0, level, rc_);
-    LAUNCH(lean_images_plane, image_grid_, image_block_, 0, 0, level, kLeanLap, rc_);
+    LAUNCH(lean_images_plane, image_grid_, image_block_, 0, 0, level, kLeanLap, lattice_);
     if (ghost_count_ > 0)
         LAUNCH(lean_ghosts_laplacian, ghost_grid_, ghost_block_, 0, 0, level,
                static_cast<const int *>(ghost_cell_), static_cast<const int *>(ghost_first_),
                static_cast<const int *>(ghost_source_), static_cast<const double *>(ghost_weight_),
-               static_cast<const int *>(ghost_layer_), ghost_count_, rc_);
+               static_cast<const int *>(ghost_layer_), ghost_count_, lattice_);
 }
 
 // Values of the nodes (x fastest) into plane `plane` of `level`.
@@ -266,14 +263,14 @@ void device_state::upload_plane(const double *values, double *level, int plane)
 {
     CHECK(cudaMemcpy(nodes_buffer_, values, doubles(nodes_), cudaMemcpyHostToDevice));
     LAUNCH(lean_unpack, grid_, block_, 0, 0, static_cast<const double *>(nodes_buffer_),
-           level + static_cast<std::int64_t>(plane) * rc_.plane, rc_);
+           level + static_cast<std::int64_t>(plane) * rc_.plane, lattice_);
 }
 
 // Plane `plane` of `level` into values of the nodes (x fastest).
 void device_state::download_plane(const double *level, int plane, double *values)
 {
     LAUNCH(lean_pack, grid_, block_, 0, 0, level + static_cast<std::int64_t>(plane) * rc_.plane,
-           nodes_buffer_, rc_);
+           nodes_buffer_, lattice_);
     CHECK(cudaMemcpy(values, nodes_buffer_, doubles(nodes_), cudaMemcpyDeviceToHost));
 }
 
@@ -286,19 +283,19 @@ void device_state::upload(const double *state)
     const bool periodic = !walls_ && !gravity_ && scheme_ == scheme_kind::upwind;
     if (periodic) {
         LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, rc_);
+        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);
     } else {
         // The density before the first step, with its images and ghosts
         // (the first step's pressures, and Laplacian, come from it), then
         // the first level, its images and ghosts.
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, before, rc_);
+        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, before, lattice_);
         refresh_ghosts(before, before);
         if (scheme_ == scheme_kind::lax_wendroff)
             LAUNCH(lean_start_lw, grid_, block_, 0, 0, first, static_cast<const double *>(before),
                    rc_);
         else
             LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, rc_);
+        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);
         refresh_ghosts(first, before);
         if (scheme_ == scheme_kind::lax_wendroff) refresh_laplacian(first);
     }
@@ -334,7 +331,7 @@ void device_state::steps(int count)
             launch_scheme<scheme_kind::lax_wendroff>(in, out);
         else
             launch_scheme<scheme_kind::upwind>(in, out);
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, out, rc_);
+        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, out, lattice_);
         refresh_ghosts(out, in);
         if (scheme_ == scheme_kind::lax_wendroff) refresh_laplacian(out);
         current_ = 1 - current_;
@@ -357,7 +354,7 @@ void device_state::density_to(double *out)
 {
     const double *plane = level_[1 - current_] + static_cast<std::int64_t>(kLeanN) * rc_.plane;
 #ifdef __CUDACC__
-    LAUNCH(lean_pack, grid_, block_, 0, 0, plane, nodes_buffer_, rc_);
+    LAUNCH(lean_pack, grid_, block_, 0, 0, plane, nodes_buffer_, lattice_);
     CHECK(cudaMemcpy(out, nodes_buffer_, doubles(nodes_), cudaMemcpyDeviceToHost));
 #else
     CHECK(cudaDeviceSynchronize());

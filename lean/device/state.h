@@ -60,6 +60,7 @@ private:
     void launch_scheme(const double *in, double *out);
 
     step_constants rc_{};
+    lattice_constants lattice_{};  // (rc_'s part that the border's kernels take)
     bool walls_ = false, gravity_ = false;
     scheme_kind scheme_ = scheme_kind::upwind;
     int nodes_ = 0;

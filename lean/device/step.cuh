@@ -58,14 +58,14 @@ constexpr double kAxisWeight = 0.1111111111111111;
 constexpr double kDiagonalWeight = 0.027777777777777776;
 
 // Cell (lx, ly) of a padded plane, lx and ly counted from the padded corner.
-__device__ FORCE_INLINE int lean_cell(const step_constants &rc, int lx, int ly)
+__device__ FORCE_INLINE int lean_cell(const lattice_constants &rc, int lx, int ly)
 {
     return lx + ly * rc.row;
 }
 
 // Van der Waals pressure from the density rho of the step before,
 // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
-__device__ FORCE_INLINE double lean_pressure_difference(const step_constants &rc, double rho)
+__device__ FORCE_INLINE double lean_pressure_difference(const lattice_constants &rc, double rho)
 {
     const double pid = rho * rc.tfluid;
     const double pwaals = sp_div(pid * 3.0, 3.0 - rho) - ((rc.tcritical * kAttraction) * rho) * rho;
@@ -126,7 +126,7 @@ __device__ FORCE_INLINE double lean_select(unsigned pick_a, double a, double b)
 
 // The isotropic 9-point Laplacian of plane q at cell l:
 // (4 (axis neighbours) + (diagonal neighbours) - 20 centre) / (6 h^2).
-__device__ FORCE_INLINE double lean_laplacian(const step_constants &rc, const double *q, int l, int row)
+__device__ FORCE_INLINE double lean_laplacian(const lattice_constants &rc, const double *q, int l, int row)
 {
     const double axes = (q[l + 1] + q[l - 1]) + (q[l + row] + q[l - row]);
     const double diagonals = (q[l + row + 1] + q[l + row - 1]) + (q[l - row + 1] + q[l - row - 1]);
@@ -310,7 +310,7 @@ __device__ FORCE_INLINE void lean_node(const step_constants &rc, int ix, int iy,
 // The periodic step of every node (the threads past the lattice compute
 // padding).
 SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out,
-            const step_constants rc)
+            CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -320,7 +320,7 @@ SIMD_KERNEL(lean_step, const double *__restrict__ in, double *__restrict__ out,
 // The other forms, with the link words of the padded plane.
 template <bool Walls, bool Gravity, scheme_kind Scheme>
 SIMD_KERNEL(lean_step_form, const double *__restrict__ in, double *__restrict__ out,
-            const unsigned *__restrict__ links, const step_constants rc)
+            const unsigned *__restrict__ links, CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -335,7 +335,7 @@ SIMD_KERNEL(lean_step_form, const double *__restrict__ in, double *__restrict__ 
 // fluid's without a shift. boundaries.h has the table and its rules.
 __global__ void lean_ghosts(double *out, const double *in, const int *cells, const int *first,
                             const int *sources, const double *weights, const double *shifts,
-                            int count, const step_constants rc)
+                            int count, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
     double *rho = out + kLeanN * rc.plane;
@@ -355,7 +355,7 @@ __global__ void lean_ghosts(double *out, const double *in, const int *cells, con
 // the fluid's Laplacians the ghost's density is formed from.
 __global__ void lean_ghosts_laplacian(double *level, const int *cells, const int *first,
                                       const int *sources, const double *weights,
-                                      const int *layers, int count, const step_constants rc)
+                                      const int *layers, int count, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
     double *lap = level + kLeanLap * rc.plane;
@@ -373,7 +373,7 @@ __global__ void lean_ghosts_laplacian(double *level, const int *cells, const int
 
 // The Laplacian plane of a level of the Lax-Wendroff scheme from its density
 // (whose images and ghosts stand), at every cell the step computes.
-SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const step_constants rc)
+SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const lattice_constants rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -385,12 +385,12 @@ SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const step_constant
 // top and bottom bands first, then the left and right ones. Image cell t
 // (0 .. lean_image_count() - 1) takes the value of the node at its position
 // modulo the lattice (so lattices narrower than 2 nw wrap more than once).
-__device__ FORCE_INLINE int lean_image_count(const step_constants &rc)
+__device__ FORCE_INLINE int lean_image_count(const lattice_constants &rc)
 {
     return 2 * kHalo * (rc.nodes_x + 2 * kHalo) + 2 * kHalo * rc.nodes_y;
 }
 
-__device__ FORCE_INLINE void lean_image_cells(const step_constants &rc, int t, int *to, int *from)
+__device__ FORCE_INLINE void lean_image_cells(const lattice_constants &rc, int t, int *to, int *from)
 {
     const int width = rc.nodes_x + 2 * kHalo;
     const int bands = 2 * kHalo * width;
@@ -412,7 +412,7 @@ __device__ FORCE_INLINE void lean_image_cells(const step_constants &rc, int t, i
 }
 
 // Periodic images of plane p of `buffer`: one thread per image cell.
-__global__ void lean_images_plane(double *buffer, int p, const step_constants rc)
+__global__ void lean_images_plane(double *buffer, int p, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
     for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < lean_image_count(rc); t += stride) {
@@ -423,7 +423,7 @@ __global__ void lean_images_plane(double *buffer, int p, const step_constants rc
 }
 
 // Periodic images of the planes of `buffer` (rc.planes of them).
-__global__ void lean_images(double *buffer, const step_constants rc)
+__global__ void lean_images(double *buffer, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
     for (int t = blockIdx.x * blockDim.x + threadIdx.x; t < lean_image_count(rc); t += stride) {
@@ -440,7 +440,7 @@ __global__ void lean_images(double *buffer, const step_constants rc)
 // which periodic_boundary would use), which is also stored as the density
 // plane of `before`, for a snapshot taken before any step.
 SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before,
-            const step_constants rc)
+            CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -455,7 +455,7 @@ SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before,
 // The first level of the Lax-Wendroff scheme: as lean_start, and the
 // momentum its step reads at the neighbours, summed as the step sums it.
 SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict__ before,
-            const step_constants rc)
+            CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -477,7 +477,7 @@ SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict_
 
 // Copies between a plane of nodes_x x nodes_y values (x fastest, as a slot of
 // the node field array) and the interior of a padded plane.
-__global__ void lean_unpack(const double *nodes_plane, double *padded, const step_constants rc)
+__global__ void lean_unpack(const double *nodes_plane, double *padded, const lattice_constants rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -485,7 +485,7 @@ __global__ void lean_unpack(const double *nodes_plane, double *padded, const ste
         padded[lean_cell(rc, ix + kHalo, iy + kHalo)] = nodes_plane[iy * rc.nodes_x + ix];
 }
 
-__global__ void lean_pack(const double *padded, double *nodes_plane, const step_constants rc)
+__global__ void lean_pack(const double *padded, double *nodes_plane, const lattice_constants rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -497,7 +497,7 @@ __global__ void lean_pack(const double *padded, double *nodes_plane, const step_
 // started from): u = j / n, the momentum summed over its distributions in
 // the order of lean_velocity_to_host and divided by its density plane as
 // that divides, into (ux, uy) pairs of the nodes (x fastest).
-__global__ void lean_pack_velocity(const double *level, double *pairs, const step_constants rc)
+__global__ void lean_pack_velocity(const double *level, double *pairs, CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);

@@ -39,6 +39,16 @@ SMALL = {"nodes_x": 16, "nodes_y": 12}
      "none.checkpoint"),
     (lambda d: vdwflow.Simulation(SMALL, folder=os.path.join(d, "file", "sub")) if
      open(os.path.join(d, "file"), "w").close() is None else None, OSError, "file"),
+    (lambda d: vdwflow.Simulation(SMALL).step(2.5), TypeError, "count=2.5: a whole number"),
+    (lambda d: vdwflow.Simulation(SMALL).run(until=True), TypeError, "not a boolean"),
+    (lambda d: vdwflow.Simulation(SMALL, solid=np.ones((12, 16))), ValueError,
+     "solid: every node is solid"),
+    (lambda d: vdwflow.Simulation(SMALL, solid=np.zeros((16, 12))), ValueError,
+     "solid: shape (16, 12) does not match the lattice (nodes_y, nodes_x) = (12, 16)"),
+    (lambda d: vdwflow.Simulation(dict(SMALL, walls="y", gravity_y=1e300)), ValueError,
+     "|g| must stay below"),
+    (lambda d: vdwflow.Simulation(dict(SMALL, walls="y", wall_wetting=1.0)), ValueError,
+     "no contact angle exists beyond"),
 ])
 def test_errors_carry_the_program_s_messages(tmp_path, make, error, message):
     with pytest.raises(error) as caught:
@@ -80,6 +90,43 @@ def test_initial_states_from_arrays(tmp_path, program):
         moving.step(50)
         np.testing.assert_allclose(moving.velocity, u0, rtol=0, atol=1e-6)
         np.testing.assert_allclose(moving.density, 1.3, rtol=1e-9)
+
+
+def test_a_solid_array_is_the_mask_file(tmp_path):
+    y, x = np.mgrid[0:24, 0:32]
+    disc = np.hypot(x - 16, y - 12) < 5
+    np.save(tmp_path / "disc.npy", disc)
+    keys = {k.lstrip("-h") if k != "-hRTzero" else "RTzero": v for k, v in small().items()}
+    keys.update(wall_wetting=5e-4, gravity_x=0.01)
+    by_file = vdwflow.Simulation(dict(keys, solid_file=str(tmp_path / "disc.npy")))
+    by_array = vdwflow.Simulation(keys, solid=disc)
+    by_file.step(40)
+    by_array.step(40)
+    np.testing.assert_array_equal(by_array.density, by_file.density)
+    assert np.all(by_array.density[disc] == 0)
+
+
+def test_two_simulations_step_at_once_each_as_alone():
+    # Different lattices and physics in two threads at the same time: each
+    # ends where it ends alone (nothing is shared but the device's turns).
+    setups = [dict(nodes_x=48, nodes_y=32, init="drop", init_radius=8, scheme="lax_wendroff"),
+              dict(nodes_x=40, nodes_y=40, walls="y", wall_wetting=6e-4, gravity_y=-0.02,
+                   temperature=0.85)]
+    alone = []
+    for keys in setups:
+        with vdwflow.Simulation(keys) as sim:
+            sim.step(1500)
+            alone.append(sim.density)
+    sims = [vdwflow.Simulation(keys) for keys in setups]
+    threads = [threading.Thread(target=sim.step, args=(1500,)) for sim in sims]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for sim, expected in zip(sims, alone):
+        assert sim.step_count == 1500
+        np.testing.assert_array_equal(sim.density, expected)
+        sim.close()
 
 
 def test_fields_are_copies_of_the_snapshot_s_values():

@@ -226,7 +226,7 @@ TEST(LeanProgram, EveryExaminedRuntimeFailureEndsTheRunThroughTheReporter)
         {"cudaMemcpy:1", "cudaMemcpy(nodes_buffer_, values", "invalid argument", 0},
         {"launch:1", "LAUNCH(lean_unpack", "unspecified launch failure", 0},
         {"launch:11", "LAUNCH(lean_start, grid_", "unspecified launch failure", 0},
-        {"launch:12:9", "LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, rc_);",
+        {"launch:12:9", "LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);",
          "invalid configuration argument", 0},
         {"cudaDeviceSynchronize:1", "CHECK(cudaDeviceSynchronize());", "unspecified launch failure", 0},
         {"launch:15", "LAUNCH(lean_pack, grid_, block_, 0, 0, level", "unspecified launch failure", 1},

@@ -134,6 +134,17 @@ TEST(LeanSetup, BadKeysAreRefusedWithOneLineBeforeAnythingIsWritten)
                                      "gravity .*"},
         {"-hgravity_x 1 -hgravity_reference -1",
          "-hgravity_reference -1 is neither mean nor a density of 0 or more"},
+        // Values the scheme cannot carry: beyond complete wetting no contact
+        // angle exists; a force that changes the distributions by more than
+        // themselves in a step.
+        {"-hwalls y -hwall_wetting 1.0",
+         "-hwall_wetting 1: no contact angle exists beyond 0.00\\d+ \\(the liquid wets the wall "
+         "completely\\) and -0.00\\d+ \\(the vapour does\\) at -htemperature 0.9 and "
+         "-hkappa 0.0001"},
+        {"-hwalls y -hwall_wetting -0.01", "-hwall_wetting -0.01: no contact angle exists .*"},
+        {"-hgravity_y 1e300",
+         "-hgravity_y 1e\\+300: the body force would change the distributions by more than "
+         "themselves in one step \\(\\|g\\| dt c / cs\\^2 = .*\\); \\|g\\| must stay below .*"},
     };
     const std::vector<unsigned char> all_solid(16 * 12, 1);
     const std::vector<double> small(4 * 3, 1.0);
@@ -159,6 +170,13 @@ TEST(LeanSetup, BadKeysAreRefusedWithOneLineBeforeAnythingIsWritten)
     const ProcessResult r = run_program(kLean, dir.path(), {}, {}, {"-q"});
     EXPECT_EQ(r.err, "nw2cuda.input: -hinit bubble needs -hinit_liquid and -hinit_vapour at "
                      "-htemperature 1.2: above the critical temperature no two phases coexist\n");
+    // There, the ghost densities bound the wetting.
+    write_file(dir.file("nw2cuda.input"),
+               parameters({.temperature = 1.2, .extra = "-hwalls x -hwall_wetting 5e-3"}));
+    EXPECT_TRUE(std::regex_match(run_program(kLean, dir.path(), {}, {}, {"-q"}).err,
+                                 std::regex("nw2cuda\\.input: -hwall_wetting 0.005: the ghost "
+                                            "densities in the wall, .*; \\|h_w\\| must stay "
+                                            "below 0.00427\n")));
 }
 
 // vdwflow's file holds its own keys and paths: more pairs and longer tokens
