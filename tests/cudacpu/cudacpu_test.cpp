@@ -72,6 +72,28 @@ TEST(Barrier, ValuesGoAroundARingInManyConcurrentBlocks)
                 << "block " << b << " thread " << t;
 }
 
+// Host threads that launch at the same time (several runs in one process)
+// take turns: every launch runs whole, on its own arguments.
+TEST(Barrier, LaunchesFromSeveralHostThreadsTakeTurns)
+{
+    constexpr int blocks = 16, launches = 20;
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int h = 0; h < 4; ++h)
+        threads.emplace_back([h, &wrong] {
+            DeviceBuffer<int> out(blocks * kRingThreads);
+            for (int i = 0; i < launches; ++i) {
+                launch<ring_kernel>(dim3(blocks), dim3(kRingThreads), 0, 0, out.get());
+                if (cudaGetLastError() != cudaSuccess) ++wrong[h];
+                const auto host = out.download();
+                for (int b = 0; b < blocks; ++b)
+                    wrong[h] += host[b * kRingThreads] != b * 100000 + kRingTurns % kRingThreads;
+            }
+        });
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
 // Block-wide tree sum over dynamic shared memory.
 __global__ void tree_sum_kernel(const double *in, double *out)
 {
