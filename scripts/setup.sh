@@ -8,7 +8,7 @@
 #                             (a virtual environment, Python's headers)
 set -euo pipefail
 
-needed=(cmake g++ make libboost-context-dev)
+needed=(cmake g++ make libboost-context-dev zlib1g-dev)
 # The system python3 draws the pictures of a run (scripts/plot_run.py).
 needed+=(python3-numpy python3-matplotlib)
 if [ "${1:-}" = "--tests" ]; then
