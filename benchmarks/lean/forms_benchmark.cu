@@ -66,7 +66,7 @@ void lean_form_step(benchmark::State &state)
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     state.counters["MLUPS"] =
-        static_cast<double>(r.config().nodes) * static_cast<double>(state.iterations()) / seconds / 1e6;
+        static_cast<double>(r.config().node_count()) * static_cast<double>(state.iterations()) / seconds / 1e6;
     state.counters["side"] = side;
     state.counters["form"] = static_cast<double>(state.range(1));
 }

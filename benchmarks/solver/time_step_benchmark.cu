@@ -94,7 +94,7 @@ void lean_step(benchmark::State &state)
     lean::run r(lean::main_job(side, side));
     const double seconds = time_steps(state, [&] { r.steps(1); });
     cudaDeviceSynchronize();
-    record_mlups(state, kLeanKind + workers, side, r.config().nodes, seconds);
+    record_mlups(state, kLeanKind + workers, side, static_cast<int>(r.config().node_count()), seconds);
 }
 #endif
 

@@ -115,6 +115,9 @@ cudaError_t cudaGetDevice(int *device);
 cudaError_t cudaSetDevice(int device);
 cudaError_t cudaGetDeviceProperties(cudaDeviceProp *prop, int device);
 cudaError_t cudaDeviceSynchronize();
+// The device's memory is the host's: free is what the host has available
+// (MemAvailable), total its physical memory.
+cudaError_t cudaMemGetInfo(std::size_t *free, std::size_t *total);
 cudaError_t cudaDeviceReset();
 
 cudaError_t cudaMalloc(void **devPtr, std::size_t size);

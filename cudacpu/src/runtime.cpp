@@ -1,6 +1,7 @@
 // The runtime API of cudacpu: errors, fault injection, the device, device
 // memory, symbols and events.
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
@@ -351,6 +352,27 @@ cudaError_t cudaGetDeviceProperties(cudaDeviceProp *prop, int device)
 cudaError_t cudaDeviceSynchronize()
 {
     CUDACPU_INJECT("cudaDeviceSynchronize", cudaErrorLaunchFailure);
+    return cudaSuccess;
+}
+
+cudaError_t cudaMemGetInfo(std::size_t *free, std::size_t *total)
+{
+    CUDACPU_INJECT("cudaMemGetInfo", cudaErrorInvalidValue);
+    if (free == nullptr || total == nullptr) return record(cudaErrorInvalidValue);
+    const long page = sysconf(_SC_PAGESIZE);
+    *total = static_cast<std::size_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::size_t>(page);
+    *free = static_cast<std::size_t>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::size_t>(page);
+    // MemAvailable counts the page cache the kernel would give back too.
+    if (FILE *info = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        unsigned long long kb = 0;
+        while (std::fgets(line, sizeof line, info))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+                *free = static_cast<std::size_t>(kb) * 1024;
+                break;
+            }
+        std::fclose(info);
+    }
     return cudaSuccess;
 }
 

@@ -2,9 +2,15 @@
 #include "state.h"
 
 #include "step.cuh"
+#include "step3.cuh"
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+
+#include "boundaries.h"
 
 #include "reporters.h"
 #include "run_checks.h"
@@ -50,23 +56,36 @@ double interface_resolution_factor(const configuration &c)
     return width < 2.5 ? (2.5 / width) * (2.5 / width) : 1.0;
 }
 
-// The constants every launch carries.
-step_constants constants_of(const configuration &c, int row, int plane, int planes)
+// What the border's kernels take: the geometry of a level and the fluid.
+lattice_constants lattice_of(const configuration &c, int row, int slab, int plane, int planes)
 {
-    const settings &s = c.keys;
-    step_constants k{};
+    const bool three = c.dimensions() == 3;
+    lattice_constants k{};
     k.row = row;
+    k.slab = slab;
     k.plane = plane;
     k.planes = planes;
-    k.nodes_x = s.nodes_x;
-    k.nodes_y = s.nodes_y;
-    for (int i = 0; i < 9; i++) {
-        k.cx[i] = c.cx[i];
-        k.cy[i] = c.cy[i];
-        k.w[i] = c.weight[i];
-    }
+    k.nodes_x = c.keys.nodes_x;
+    k.nodes_y = c.keys.nodes_y;
+    k.nodes_z = c.keys.nodes_z;
+    k.walls = static_cast<int>(c.keys.walls);
+    k.density_plane = three ? kLean3N : kLeanN;
+    k.difference_plane = three ? kLean3Dp : kLeanDp;
+    k.laplacian_plane = three ? kLean3Lap : kLeanLap;
     k.tfluid = c.tfluid;
     k.tcritical = c.tcritical;
+    const double h = c.delta_space;
+    k.laplacian_scale = 1.0 / (6.0 * h * h);
+    return k;
+}
+
+// The constants a step carries: the lattice's, the fluid's and the scheme's.
+template <class Constants>
+Constants constants_of(const configuration &c, const lattice_constants &lattice)
+{
+    const settings &s = c.keys;
+    Constants k{};
+    static_cast<lattice_constants &>(k) = lattice;
     k.kappa = s.kappa;
     k.delta_time = s.delta_time;
     k.tau = s.tau;
@@ -81,13 +100,24 @@ step_constants constants_of(const configuration &c, int row, int plane, int plan
     k.gravity_y = s.gravity_y;
     k.gravity_ref_x = s.gravity_x * s.gravity_reference;
     k.gravity_ref_y = s.gravity_y * s.gravity_reference;
+    if constexpr (std::is_same_v<Constants, step_constants3>) {
+        k.c = c.bbspeed;
+        k.gravity_z = s.gravity_z;
+        k.gravity_ref_z = s.gravity_z * s.gravity_reference;
+    } else {
+        for (int i = 0; i < 9; i++) {
+            k.cx[i] = c.cx[i];
+            k.cy[i] = c.cy[i];
+            k.w[i] = c.weight[i];
+        }
+    }
     // The Lax-Wendroff scheme (docs/physics.md): its coefficient
-    // (cfl / 2)(1 - cfl), the gradient's 1 / 2h, the 9-point Laplacian's
-    // 1 / 6h^2, the dispersion h^2 T / 6, and the equilibrium's factors.
+    // (cfl / 2)(1 - cfl), the gradient's 1 / 2h, the dispersion h^2 T / 6,
+    // and the equilibrium's factors (the Laplacian's 1 / 6h^2 is the
+    // lattice's).
     const double h = c.delta_space;
     k.lw_coefficient = 0.5 * c.cfl * (1.0 - c.cfl);
     k.inv_two_h = 1.0 / c.two_delta_space;
-    k.laplacian_scale = 1.0 / (6.0 * h * h);
     k.dispersion = h * h * c.tfluid / 6.0;
     k.c_over_cs2 = c.bbspeed / c.chic2;
     // The viscosity of the upwind runs, tau T + c h / 6: the upwind's own
@@ -125,43 +155,85 @@ void device_state::check(cudaError_t status, int line)
     throw e;
 }
 
-device_state::device_state(const configuration &c) : nodes_(c.nodes)
+device_state::device_state(const configuration &c)
+    : dimensions_(c.dimensions()), nodes_(c.node_count()), velocities_(c.velocities())
 {
     const settings &s = c.keys;
+    const bool three = dimensions_ == 3;
     walls_ = s.has_solid();
     gravity_ = s.has_gravity();
     scheme_ = s.scheme;
 
     // The step's blocks cover the lattice; the cells they reach past it are
-    // padding, and the stencils reach kHalo cells further.
+    // padding, and the stencils reach kHalo cells further (along z too in a
+    // box, whose layers the grid's z counts).
     block_ = step_block(s.nodes_x);
     const std::int64_t bx = block_.x, by = block_.y;
     const std::int64_t covered_x = (s.nodes_x + bx - 1) / bx * bx;
     const std::int64_t covered_y = (s.nodes_y + by - 1) / by * by;
     const std::int64_t row = covered_x + 2 * kHalo;
-    const std::int64_t plane = row * (covered_y + 2 * kHalo);
-    const int planes = scheme_ == scheme_kind::lax_wendroff ? kLeanPlanesLW : kLeanPlanes;
-    check_elements(c.path.c_str(), s.nodes_x, s.nodes_y, "lean state", planes * plane);
-    rc_ = constants_of(c, static_cast<int>(row), static_cast<int>(plane), planes);
-    lattice_ = rc_;
-    // (x down the lattice, y across: the kernels' order)
-    grid_ = dim3(static_cast<unsigned>(covered_y / by), static_cast<unsigned>(covered_x / bx), 1);
+    const std::int64_t slab = row * (covered_y + 2 * kHalo);
+    const std::int64_t plane = three ? slab * (s.nodes_z + 2 * kHalo) : slab;
+    const bool lw = scheme_ == scheme_kind::lax_wendroff;
+    const int planes = three ? (lw ? kLean3PlanesLW : kLean3Planes) : (lw ? kLeanPlanesLW : kLeanPlanes);
+    if (three) {
+        if (planes * plane > INT_MAX)
+            throw error_line(run_failure::input,
+                             "%s: -hnodes_x %d -hnodes_y %d -hnodes_z %d give %lld values of the "
+                             "lean state, more than %d (a larger lattice runs over several "
+                             "processes)",
+                             c.path.c_str(), s.nodes_x, s.nodes_y, s.nodes_z,
+                             static_cast<long long>(planes * plane), INT_MAX);
+    } else {
+        check_elements(c.path.c_str(), s.nodes_x, s.nodes_y, "lean state", planes * plane);
+    }
+    lattice_ = lattice_of(c, static_cast<int>(row), static_cast<int>(slab),
+                          static_cast<int>(plane), planes);
+    if (three)
+        rc3_ = constants_of<step_constants3>(c, lattice_);
+    else
+        rc_ = constants_of<step_constants>(c, lattice_);
+    // (x down the lattice, y across: the kernels' order; z a layer each)
+    grid_ = dim3(static_cast<unsigned>(covered_y / by), static_cast<unsigned>(covered_x / bx),
+                 three ? static_cast<unsigned>(s.nodes_z) : 1u);
+    const std::int64_t X = s.nodes_x + 2 * kHalo, Y = s.nodes_y + 2 * kHalo;
     const std::int64_t image_cells =
-        2 * kHalo * (s.nodes_x + 2 * kHalo) + 2 * kHalo * std::int64_t{s.nodes_y};
+        three ? 2 * kHalo * X * Y + 2 * kHalo * X * s.nodes_z + 2 * kHalo * std::int64_t{s.nodes_y} * s.nodes_z
+              : 2 * kHalo * X + 2 * kHalo * std::int64_t{s.nodes_y};
     image_block_ = dim3(256, 1, 1);
-    image_grid_ = dim3(static_cast<unsigned>((image_cells + 255) / 256), 1, 1);
+    image_grid_ = dim3(static_cast<unsigned>(std::min<std::int64_t>((image_cells + 255) / 256, 65535 * 16)), 1, 1);
+    check_memory(c);
 
     try {
         CHECK(cudaMalloc(&level_[0], doubles(planes * plane)));
         CHECK(cudaMalloc(&level_[1], doubles(planes * plane)));
-        CHECK(cudaMalloc(&nodes_buffer_, doubles(nodes_)));
+        CHECK(cudaMalloc(&nodes_buffer_, doubles(static_cast<std::int64_t>(nodes_))));
         // The padding is computed too, from whatever it holds: let that be zeros.
         CHECK(cudaMemset(level_[0], 0, doubles(planes * plane)));
         CHECK(cudaMemset(level_[1], 0, doubles(planes * plane)));
-        if (walls_ || gravity_ || scheme_ != scheme_kind::upwind) upload_geometry(c);
+        if (walls_ || gravity_ || scheme_ != scheme_kind::upwind || three) upload_geometry(c);
     } catch (...) {
         release();
         throw;
+    }
+}
+
+// A state larger than the device's free memory is one line naming the
+// bytes, before anything is allocated (not a failed allocation halfway).
+void device_state::check_memory(const configuration &c)
+{
+    std::size_t free = 0, total = 0;
+    if (cudaMemGetInfo(&free, &total) != cudaSuccess) {
+        cudaGetLastError();  // (no figure to go by: the allocations will tell)
+        return;
+    }
+    const std::size_t needed = bytes() + doubles(static_cast<std::int64_t>(nodes_));
+    if (needed > free) {
+        const settings &s = c.keys;
+        throw error_line(run_failure::input,
+                         "%s: the lattice of %d x %d x %d nodes needs %.3g GB of device memory "
+                         "for its state; the device has %.3g GB free",
+                         c.path.c_str(), s.nodes_x, s.nodes_y, s.nodes_z, needed / 1e9, free / 1e9);
     }
 }
 
@@ -185,8 +257,9 @@ void device_state::release()
     free(level_[0]);
     free(level_[1]);
     free(nodes_buffer_);
-    free(pairs_);
+    free(velocity_);
     free(links_);
+    free(links3_);
     free(ghost_cell_);
     free(ghost_first_);
     free(ghost_source_);
@@ -197,8 +270,10 @@ void device_state::release()
 
 std::size_t device_state::bytes() const
 {
-    return 2 * doubles(std::int64_t{rc_.planes} * rc_.plane) + doubles(nodes_) +
-           (walls_ ? static_cast<size_t>(rc_.plane) * sizeof(unsigned) : 0);
+    const std::size_t cells = static_cast<std::size_t>(lattice_.plane);
+    const std::size_t link = dimensions_ == 3 ? sizeof(unsigned long long) : sizeof(unsigned);
+    return 2 * doubles(std::int64_t{lattice_.planes} * lattice_.plane) +
+           doubles(static_cast<std::int64_t>(nodes_)) + (walls_ ? cells * link : 0);
 }
 
 // The link words and the ghost table of the walls and solid nodes (none
@@ -208,13 +283,33 @@ void device_state::upload_geometry(const configuration &c)
     const settings &s = c.keys;
     const double shift =
         walls_ && s.wall_wetting != 0.0 ? c.delta_space * s.wall_wetting / s.kappa : 0.0;
-    const boundary_geometry geometry = build_boundaries(
-        s.nodes_x, s.nodes_y, kHalo, rc_.row, rc_.plane, s.walls_x(), s.walls_y(), c.solid, shift);
-    const ghost_table &t = geometry.ghosts;
+    ghost_table t;
+    const auto upload = [this](void *to, const void *from, size_t bytes) {
+        if (bytes > 0) CHECK(cudaMemcpy(to, from, bytes, cudaMemcpyHostToDevice));
+    };
+    if (dimensions_ == 3) {
+        // (the periodic form's link words are never read: one of them)
+        boundary_geometry3 geometry;
+        if (walls_)
+            geometry = build_boundaries3(s.nodes_x, s.nodes_y, s.nodes_z, kHalo, lattice_.row,
+                                         lattice_.slab, lattice_.plane, s.walls_x(), s.walls_y(),
+                                         s.walls_z(), c.solid, shift);
+        else
+            geometry.links.assign(1, 0ull);
+        CHECK(cudaMalloc(&links3_, geometry.links.size() * sizeof(unsigned long long)));
+        upload(links3_, geometry.links.data(), geometry.links.size() * sizeof(unsigned long long));
+        t = std::move(geometry.ghosts);
+    } else {
+        boundary_geometry geometry =
+            build_boundaries(s.nodes_x, s.nodes_y, kHalo, lattice_.row, lattice_.plane,
+                             s.walls_x(), s.walls_y(), c.solid, shift);
+        CHECK(cudaMalloc(&links_, static_cast<size_t>(lattice_.plane) * sizeof(unsigned)));
+        upload(links_, geometry.links.data(), geometry.links.size() * sizeof(unsigned));
+        t = std::move(geometry.ghosts);
+    }
     ghost_count_ = static_cast<int>(t.cell.size());
     // (at least one element each, so that no launch gets a null pointer)
     const size_t ghosts = t.cell.size() + 1, sources = t.source.size() + 1;
-    CHECK(cudaMalloc(&links_, static_cast<size_t>(rc_.plane) * sizeof(unsigned)));
     CHECK(cudaMalloc(&ghost_cell_, ghosts * sizeof(int)));
     CHECK(cudaMalloc(&ghost_first_, (ghosts + 1) * sizeof(int)));
     CHECK(cudaMalloc(&ghost_source_, sources * sizeof(int)));
@@ -223,16 +318,23 @@ void device_state::upload_geometry(const configuration &c)
     CHECK(cudaMalloc(&ghost_layer_, ghosts * sizeof(int)));
     ghost_block_ = dim3(256, 1, 1);
     ghost_grid_ = dim3(static_cast<unsigned>((ghost_count_ + 255) / 256), 1, 1);
-    const auto upload = [this](void *to, const void *from, size_t bytes) {
-        if (bytes > 0) CHECK(cudaMemcpy(to, from, bytes, cudaMemcpyHostToDevice));
-    };
-    upload(links_, geometry.links.data(), geometry.links.size() * sizeof(unsigned));
     upload(ghost_cell_, t.cell.data(), t.cell.size() * sizeof(int));
     upload(ghost_first_, t.first.data(), t.first.size() * sizeof(int));
     upload(ghost_source_, t.source.data(), t.source.size() * sizeof(int));
     upload(ghost_weight_, t.weight.data(), t.weight.size() * sizeof(double));
     upload(ghost_shift_, t.shift.data(), t.shift.size() * sizeof(double));
     upload(ghost_layer_, t.layer.data(), t.layer.size() * sizeof(int));
+}
+
+// The periodic images of plane `plane` of a level (all planes: -1).
+void device_state::refresh_images(double *level, int plane)
+{
+    if (dimensions_ == 3)
+        LAUNCH(lean_images3, image_grid_, image_block_, 0, 0, level, plane, lattice_);
+    else if (plane < 0)
+        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, level, lattice_);
+    else
+        LAUNCH(lean_images_plane, image_grid_, image_block_, 0, 0, level, plane, lattice_);
 }
 
 // The ghost densities of level `out`, stepped from `in`.
@@ -249,65 +351,99 @@ void device_state::refresh_ghosts(double *out, const double *in)
 // ghosts, once the density's stand.
 void device_state::refresh_laplacian(double *level)
 {
-    LAUNCH(lean_laplacian_pass, grid_, block_, 0, 0, level, rc_);
-    LAUNCH(lean_images_plane, image_grid_, image_block_, 0, 0, level, kLeanLap, lattice_);
-    if (ghost_count_ > 0)
-        LAUNCH(lean_ghosts_laplacian, ghost_grid_, ghost_block_, 0, 0, level,
-               static_cast<const int *>(ghost_cell_), static_cast<const int *>(ghost_first_),
-               static_cast<const int *>(ghost_source_), static_cast<const double *>(ghost_weight_),
-               static_cast<const int *>(ghost_layer_), ghost_count_, lattice_);
+    if (dimensions_ == 3)
+        LAUNCH(lean_laplacian_pass3, grid_, block_, 0, 0, level, lattice_);
+    else
+        LAUNCH(lean_laplacian_pass, grid_, block_, 0, 0, level, lattice_);
+    // The ghosts' own (from the densities), then the images, which bring
+    // those of the ghosts in the periodic images too.
+    if (ghost_count_ > 0) {
+        const auto cells = static_cast<const int *>(ghost_cell_);
+        const auto first = static_cast<const int *>(ghost_first_);
+        const auto sources = static_cast<const int *>(ghost_source_);
+        const auto weights = static_cast<const double *>(ghost_weight_);
+        const auto layers = static_cast<const int *>(ghost_layer_);
+        if (dimensions_ == 3)
+            LAUNCH(lean_ghosts_laplacian<3>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
+                   sources, weights, layers, ghost_count_, lattice_);
+        else
+            LAUNCH(lean_ghosts_laplacian<2>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
+                   sources, weights, layers, ghost_count_, lattice_);
+    }
+    refresh_images(level, lattice_.laplacian_plane);
 }
 
 // Values of the nodes (x fastest) into plane `plane` of `level`.
 void device_state::upload_plane(const double *values, double *level, int plane)
 {
-    CHECK(cudaMemcpy(nodes_buffer_, values, doubles(nodes_), cudaMemcpyHostToDevice));
-    LAUNCH(lean_unpack, grid_, block_, 0, 0, static_cast<const double *>(nodes_buffer_),
-           level + static_cast<std::int64_t>(plane) * rc_.plane, lattice_);
+    CHECK(cudaMemcpy(nodes_buffer_, values, doubles(static_cast<std::int64_t>(nodes_)),
+                     cudaMemcpyHostToDevice));
+    double *padded = level + static_cast<std::int64_t>(plane) * lattice_.plane;
+    if (dimensions_ == 3)
+        LAUNCH(lean_unpack3, grid_, block_, 0, 0, static_cast<const double *>(nodes_buffer_),
+               padded, lattice_);
+    else
+        LAUNCH(lean_unpack, grid_, block_, 0, 0, static_cast<const double *>(nodes_buffer_),
+               padded, lattice_);
 }
 
 // Plane `plane` of `level` into values of the nodes (x fastest).
 void device_state::download_plane(const double *level, int plane, double *values)
 {
-    LAUNCH(lean_pack, grid_, block_, 0, 0, level + static_cast<std::int64_t>(plane) * rc_.plane,
-           nodes_buffer_, lattice_);
-    CHECK(cudaMemcpy(values, nodes_buffer_, doubles(nodes_), cudaMemcpyDeviceToHost));
+    const double *padded = level + static_cast<std::int64_t>(plane) * lattice_.plane;
+    if (dimensions_ == 3)
+        LAUNCH(lean_pack3, grid_, block_, 0, 0, padded, nodes_buffer_, lattice_);
+    else
+        LAUNCH(lean_pack, grid_, block_, 0, 0, padded, nodes_buffer_, lattice_);
+    CHECK(cudaMemcpy(values, nodes_buffer_, doubles(static_cast<std::int64_t>(nodes_)),
+                     cudaMemcpyDeviceToHost));
 }
 
 void device_state::upload(const double *state)
 {
     double *first = level_[0], *before = level_[1];
-    for (int i = 0; i < 9; i++)
-        upload_plane(state + static_cast<std::int64_t>(i) * nodes_, first, i);
-    upload_plane(state + static_cast<std::int64_t>(9) * nodes_, before, kLeanN);
-    const bool periodic = !walls_ && !gravity_ && scheme_ == scheme_kind::upwind;
-    if (periodic) {
+    const std::int64_t nodes = static_cast<std::int64_t>(nodes_);
+    for (int i = 0; i < velocities_; i++) upload_plane(state + i * nodes, first, i);
+    upload_plane(state + velocities_ * nodes, before, lattice_.density_plane);
+    const bool lw = scheme_ == scheme_kind::lax_wendroff;
+    if (dimensions_ == 2 && !walls_ && !gravity_ && !lw) {
         LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
         LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);
     } else {
         // The density before the first step, with its images and ghosts
         // (the first step's pressures, and Laplacian, come from it), then
         // the first level, its images and ghosts.
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, before, lattice_);
+        refresh_images(before, dimensions_ == 3 ? lattice_.density_plane : -1);
         refresh_ghosts(before, before);
-        if (scheme_ == scheme_kind::lax_wendroff)
+        if (dimensions_ == 3 && lw)
+            LAUNCH(lean_start3<scheme_kind::lax_wendroff>, grid_, block_, 0, 0, first,
+                   static_cast<const double *>(before), rc3_);
+        else if (dimensions_ == 3)
+            LAUNCH(lean_start3<scheme_kind::upwind>, grid_, block_, 0, 0, first,
+                   static_cast<const double *>(before), rc3_);
+        else if (lw)
             LAUNCH(lean_start_lw, grid_, block_, 0, 0, first, static_cast<const double *>(before),
                    rc_);
         else
             LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);
+        refresh_images(first, -1);
         refresh_ghosts(first, before);
-        if (scheme_ == scheme_kind::lax_wendroff) refresh_laplacian(first);
+        if (lw) refresh_laplacian(first);
     }
     current_ = 0;
+    stepped_ = false;
 }
 
 // One step of the run's form from `in` to `out`.
 template <bool Walls, bool Gravity, scheme_kind Scheme>
 void device_state::launch_form(const double *in, double *out)
 {
-    LAUNCH((lean_step_form<Walls, Gravity, Scheme>), grid_, block_, 0, 0, in, out,
-           static_cast<const unsigned *>(links_), rc_);
+    if (dimensions_ == 3)
+        LAUNCH((lean_step3<Walls, Gravity, Scheme>), grid_, block_, 0, 0, in, out,
+               static_cast<const unsigned long long *>(links3_), rc3_);
+    else
+        LAUNCH((lean_step_form<Walls, Gravity, Scheme>), grid_, block_, 0, 0, in, out,
+               static_cast<const unsigned *>(links_), rc_);
 }
 
 template <scheme_kind Scheme>
@@ -321,28 +457,30 @@ void device_state::launch_scheme(const double *in, double *out)
 
 void device_state::steps(int count)
 {
-    const bool periodic = !walls_ && !gravity_ && scheme_ == scheme_kind::upwind;
+    const bool lw = scheme_ == scheme_kind::lax_wendroff;
+    const bool periodic = dimensions_ == 2 && !walls_ && !gravity_ && !lw;
     for (int s = 0; s < count; s++) {
         const double *in = level_[current_];
         double *out = level_[1 - current_];
         if (periodic)
             LAUNCH(lean_step, grid_, block_, 0, 0, in, out, rc_);
-        else if (scheme_ == scheme_kind::lax_wendroff)
+        else if (lw)
             launch_scheme<scheme_kind::lax_wendroff>(in, out);
         else
             launch_scheme<scheme_kind::upwind>(in, out);
-        LAUNCH(lean_images, image_grid_, image_block_, 0, 0, out, lattice_);
+        refresh_images(out, -1);
         refresh_ghosts(out, in);
-        if (scheme_ == scheme_kind::lax_wendroff) refresh_laplacian(out);
+        if (lw) refresh_laplacian(out);
         current_ = 1 - current_;
+        stepped_ = true;
     }
 }
 
 void device_state::state_to(double *state)
 {
-    for (int i = 0; i < 9; i++)
-        download_plane(level_[current_], i, state + static_cast<std::int64_t>(i) * nodes_);
-    density_to(state + static_cast<std::int64_t>(9) * nodes_);
+    const std::int64_t nodes = static_cast<std::int64_t>(nodes_);
+    for (int i = 0; i < velocities_; i++) download_plane(level_[current_], i, state + i * nodes);
+    density_to(state + velocities_ * nodes);
 }
 
 // Transfers to the host: on a GPU through a device buffer (a pack kernel,
@@ -352,44 +490,71 @@ void device_state::state_to(double *state)
 // launch over the rows than the copy itself).
 void device_state::density_to(double *out)
 {
-    const double *plane = level_[1 - current_] + static_cast<std::int64_t>(kLeanN) * rc_.plane;
+    const double *plane = level_[1 - current_] + static_cast<std::int64_t>(lattice_.density_plane) * lattice_.plane;
 #ifdef __CUDACC__
-    LAUNCH(lean_pack, grid_, block_, 0, 0, plane, nodes_buffer_, lattice_);
-    CHECK(cudaMemcpy(out, nodes_buffer_, doubles(nodes_), cudaMemcpyDeviceToHost));
+    download_plane(level_[1 - current_], lattice_.density_plane, out);
+    (void)plane;
 #else
     CHECK(cudaDeviceSynchronize());
-    for (int iy = 0; iy < rc_.nodes_y; iy++)
-        std::memcpy(out + static_cast<std::int64_t>(iy) * rc_.nodes_x,
-                    plane + static_cast<std::int64_t>(iy + kHalo) * rc_.row + kHalo,
-                    doubles(rc_.nodes_x));
+    const lattice_constants &k = lattice_;
+    const int nwz = dimensions_ == 3 ? kHalo : 0;
+    for (int iz = 0; iz < k.nodes_z; iz++)
+        for (int iy = 0; iy < k.nodes_y; iy++)
+            std::memcpy(out + (static_cast<std::int64_t>(iz) * k.nodes_y + iy) * k.nodes_x,
+                        plane + static_cast<std::int64_t>(iy + kHalo) * k.row +
+                            static_cast<std::int64_t>(iz + nwz) * k.slab + kHalo,
+                        doubles(k.nodes_x));
 #endif
 }
 
-void device_state::velocity_to(double *pairs)
+void device_state::velocity_to(double *components)
 {
-    const double *level = level_[1 - current_];
+    // (before the first step: the start's distributions over its density)
+    const double *level = stepped_ ? level_[1 - current_] : level_[current_];
+    const double *density_level = level_[1 - current_];
+    const int d = dimensions_;
+    const std::int64_t count = d * static_cast<std::int64_t>(nodes_);
 #ifdef __CUDACC__
-    if (pairs_ == nullptr) CHECK(cudaMalloc(&pairs_, doubles(2 * std::int64_t{nodes_})));
-    LAUNCH(lean_pack_velocity, grid_, block_, 0, 0, level, pairs_, rc_);
-    CHECK(cudaMemcpy(pairs, pairs_, doubles(2 * std::int64_t{nodes_}), cudaMemcpyDeviceToHost));
+    if (velocity_ == nullptr) CHECK(cudaMalloc(&velocity_, doubles(count)));
+    if (d == 3)
+        LAUNCH(lean_pack_velocity3, grid_, block_, 0, 0, level, density_level, velocity_, rc3_);
+    else
+        LAUNCH(lean_pack_velocity, grid_, block_, 0, 0, level, density_level, velocity_, rc_);
+    CHECK(cudaMemcpy(components, velocity_, doubles(count), cudaMemcpyDeviceToHost));
 #else
+    (void)count;
     CHECK(cudaDeviceSynchronize());
-    const std::int64_t plane = rc_.plane;
-    for (int iy = 0; iy < rc_.nodes_y; iy++) {
-        const std::int64_t row = static_cast<std::int64_t>(iy + kHalo) * rc_.row + kHalo;
-        double *out = pairs + 2 * static_cast<std::int64_t>(iy) * rc_.nodes_x;
-        for (int ix = 0; ix < rc_.nodes_x; ix++) {
-            const std::int64_t l = row + ix;
-            double jx = 0.0, jy = 0.0;
-            for (int i = 0; i < 9; i++) {
-                jx += level[i * plane + l] * rc_.cx[i];
-                jy += level[i * plane + l] * rc_.cy[i];
+    const lattice_constants &k = lattice_;
+    const std::int64_t plane = k.plane;
+    const int nwz = d == 3 ? kHalo : 0;
+    std::int64_t p = 0;
+    for (int iz = 0; iz < k.nodes_z; iz++)
+        for (int iy = 0; iy < k.nodes_y; iy++) {
+            const std::int64_t row = static_cast<std::int64_t>(iy + kHalo) * k.row +
+                                     static_cast<std::int64_t>(iz + nwz) * k.slab + kHalo;
+            for (int ix = 0; ix < k.nodes_x; ix++, p++) {
+                const std::int64_t l = row + ix;
+                const double rho = density_level[k.density_plane * plane + l];
+                if (d == 2) {
+                    double jx = 0.0, jy = 0.0;
+                    for (int i = 0; i < 9; i++) {
+                        jx += level[i * plane + l] * rc_.cx[i];
+                        jy += level[i * plane + l] * rc_.cy[i];
+                    }
+                    components[2 * p] = sp_div(jx, rho);
+                    components[2 * p + 1] = sp_div(jy, rho);
+                    continue;
+                }
+                double j[3] = {0.0, 0.0, 0.0};
+                for (int i = 0; i < 19; i++) {
+                    const double f = level[i * plane + l];
+                    const int e[3] = {V3::ex(i), V3::ey(i), V3::ez(i)};
+                    for (int a = 0; a < 3; a++)
+                        if (e[a] != 0) j[a] += e[a] > 0 ? f : -f;
+                }
+                for (int a = 0; a < 3; a++) components[3 * p + a] = sp_div(j[a] * rc3_.c, rho);
             }
-            const double rho = level[kLeanN * plane + l];
-            out[2 * ix] = sp_div(jx, rho);
-            out[2 * ix + 1] = sp_div(jy, rho);
         }
-    }
 #endif
 }
 

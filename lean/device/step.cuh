@@ -133,6 +133,19 @@ __device__ FORCE_INLINE double lean_laplacian(const lattice_constants &rc, const
     return rc.laplacian_scale * ((4.0 * axes + diagonals) - 20.0 * q[l]);
 }
 
+// The isotropic 19-point Laplacian of D3Q19 at cell l of a box:
+// (2 (axis neighbours) + (edge neighbours) - 24 centre) / (6 h^2), which is
+// the 9-point one for a plane that does not vary along z.
+__device__ FORCE_INLINE double lean_laplacian3(const lattice_constants &rc, const double *q, int l)
+{
+    const int x = 1, y = rc.row, z = rc.slab;
+    const double axes = ((q[l + x] + q[l - x]) + (q[l + y] + q[l - y])) + (q[l + z] + q[l - z]);
+    const double edges = (((q[l + x + y] + q[l - x - y]) + (q[l + x - y] + q[l - x + y])) +
+                          ((q[l + x + z] + q[l - x - z]) + (q[l + x - z] + q[l - x + z]))) +
+                         ((q[l + y + z] + q[l - y - z]) + (q[l + y - z] + q[l - y + z]));
+    return rc.laplacian_scale * ((2.0 * axes + edges) - 24.0 * q[l]);
+}
+
 // One time step of node (ix, iy): from the old level `in` to the new level
 // `out` (both interiors; the images of `out` are refreshed afterwards).
 template <bool Walls, bool Gravity, scheme_kind Scheme = scheme_kind::upwind>
@@ -338,30 +351,36 @@ __global__ void lean_ghosts(double *out, const double *in, const int *cells, con
                             int count, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
-    double *rho = out + kLeanN * rc.plane;
+    double *rho = out + rc.density_plane * rc.plane;
     for (int g = blockIdx.x * blockDim.x + threadIdx.x; g < count; g += stride) {
         const int cell = cells[g];
         double mean = 0.0;
         for (int j = first[g]; j < first[g + 1]; ++j)
             mean += weights[j] * rho[sources[j]];
-        out[kLeanDp * rc.plane + cell] = lean_pressure_difference(rc, in[kLeanN * rc.plane + cell]);
+        out[rc.difference_plane * rc.plane + cell] =
+            lean_pressure_difference(rc, in[rc.density_plane * rc.plane + cell]);
         rho[cell] = mean + shifts[g];
     }
 }
 
 // The Laplacian of the Lax-Wendroff scheme at the ghost cells: next to the
-// fluid the 9-point Laplacian of the (ghost) densities, as in the fluid; a
+// fluid the isotropic Laplacian of the (ghost) densities, as in the fluid; a
 // cell further, where that stencil would leave the padded plane, the mean of
-// the fluid's Laplacians the ghost's density is formed from.
+// the fluid's Laplacians the ghost's density is formed from; in the periodic
+// images of a direction without walls, none: the images bring it after.
+template <int Dimensions>
 __global__ void lean_ghosts_laplacian(double *level, const int *cells, const int *first,
                                       const int *sources, const double *weights,
                                       const int *layers, int count, const lattice_constants rc)
 {
     const int stride = gridDim.x * blockDim.x;
-    double *lap = level + kLeanLap * rc.plane;
+    double *lap = level + rc.laplacian_plane * rc.plane;
+    const double *rho = level + rc.density_plane * rc.plane;
     for (int g = blockIdx.x * blockDim.x + threadIdx.x; g < count; g += stride) {
+        if (layers[g] == 0) continue;  // (the images bring it)
         if (layers[g] == 1) {
-            lap[cells[g]] = lean_laplacian(rc, level + kLeanN * rc.plane, cells[g], rc.row);
+            lap[cells[g]] = Dimensions == 2 ? lean_laplacian(rc, rho, cells[g], rc.row)
+                                            : lean_laplacian3(rc, rho, cells[g]);
         } else {
             double mean = 0.0;
             for (int j = first[g]; j < first[g + 1]; ++j)
@@ -384,7 +403,9 @@ SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const lattice_const
 // Cells of the periodic images: the border nw wide around the lattice, the
 // top and bottom bands first, then the left and right ones. Image cell t
 // (0 .. lean_image_count() - 1) takes the value of the node at its position
-// modulo the lattice (so lattices narrower than 2 nw wrap more than once).
+// modulo the lattice along the directions without walls (so lattices
+// narrower than 2 nw wrap more than once); behind a wall it stays as the
+// ghosts make it.
 __device__ FORCE_INLINE int lean_image_count(const lattice_constants &rc)
 {
     return 2 * kHalo * (rc.nodes_x + 2 * kHalo) + 2 * kHalo * rc.nodes_y;
@@ -405,8 +426,9 @@ __device__ FORCE_INLINE void lean_image_cells(const lattice_constants &rc, int t
         lx = band_column < kHalo ? band_column : rc.nodes_x + band_column;
         ly = kHalo + u / (2 * kHalo);
     }
-    const int sx = ((lx - kHalo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
-    const int sy = ((ly - kHalo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
+    // (behind a wall, the cell itself: the ghosts fill it)
+    const int sx = rc.walls & 1 ? lx - kHalo : ((lx - kHalo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
+    const int sy = rc.walls & 2 ? ly - kHalo : ((ly - kHalo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
     *to = lean_cell(rc, lx, ly);
     *from = lean_cell(rc, sx + kHalo, sy + kHalo);
 }
@@ -493,11 +515,12 @@ __global__ void lean_pack(const double *padded, double *nodes_plane, const latti
         nodes_plane[iy * rc.nodes_x + ix] = padded[lean_cell(rc, ix + kHalo, iy + kHalo)];
 }
 
-// The velocity that a snapshot shows, from `level` (the level the last step
-// started from): u = j / n, the momentum summed over its distributions in
-// the order of lean_velocity_to_host and divided by its density plane as
-// that divides, into (ux, uy) pairs of the nodes (x fastest).
-__global__ void lean_pack_velocity(const double *level, double *pairs, CONSTANTS_PARAM(step_constants) rc)
+// The velocity that a snapshot shows, u = j / n: the momentum of the
+// distributions of `level` summed in the step's order and divided by the
+// density plane of `density_level` (the same level after a step; before the
+// first one, the density of the start), into (ux, uy) pairs of the nodes.
+__global__ void lean_pack_velocity(const double *level, const double *density_level,
+                                   double *pairs, CONSTANTS_PARAM(step_constants) rc)
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
@@ -508,7 +531,7 @@ __global__ void lean_pack_velocity(const double *level, double *pairs, CONSTANTS
             jx += level[i * rc.plane + l] * rc.cx[i];
             jy += level[i * rc.plane + l] * rc.cy[i];
         }
-        const double rho = level[kLeanN * rc.plane + l];
+        const double rho = density_level[kLeanN * rc.plane + l];
         const int p = iy * rc.nodes_x + ix;
         pairs[2 * p] = sp_div(jx, rho);
         pairs[2 * p + 1] = sp_div(jy, rho);

@@ -3,8 +3,8 @@
 //
 // Each parser first checks the file's description of its array (dtype,
 // shape, image size, grid dimensions) against the lattice; only then does it
-// allocate, and only the lattice's nx * ny values. The bytes themselves have
-// been read by the file readers below, never more than a file for the
+// allocate, and only the lattice's nx * ny * nz values. The bytes themselves
+// have been read by the file readers below, never more than a file for the
 // lattice can hold. Numbers the file gives (shape dimensions, counts, header
 // lengths) are parsed with overflow checks and compared, never used to size
 // anything. On failure the output vector is left empty.
@@ -59,16 +59,57 @@ std::string shown(std::string_view text)
     return out;
 }
 
-std::string node_text(int ix, int iy)
+// "(ix, iy)", or "(ix, iy, iz)" on a lattice of nz > 1.
+std::string node_text(int ix, int iy, int iz = 0, int nz = 1)
 {
-    return "(" + std::to_string(ix) + ", " + std::to_string(iy) + ")";
+    return "(" + std::to_string(ix) + ", " + std::to_string(iy) +
+           (nz > 1 ? ", " + std::to_string(iz) : "") + ")";
 }
 
-// "(nodes_y, nodes_x) = (32, 64)"
-std::string lattice_shape(int nx, int ny)
+// "(nodes_y, nodes_x) = (32, 64)", or with nodes_z first for nz > 1.
+std::string lattice_shape(int nx, int ny, int nz)
 {
-    return "(nodes_y, nodes_x) = (" + std::to_string(ny) + ", " + std::to_string(nx) + ")";
+    if (nz == 1)
+        return "(nodes_y, nodes_x) = (" + std::to_string(ny) + ", " + std::to_string(nx) + ")";
+    return "(nodes_z, nodes_y, nodes_x) = (" + std::to_string(nz) + ", " + std::to_string(ny) +
+           ", " + std::to_string(nx) + ")";
 }
+
+// "64 x 32", or "64 x 32 x 16" for nz != 1.
+std::string lattice_text(int nx, int ny, int nz)
+{
+    return std::to_string(nx) + " x " + std::to_string(ny) +
+           (nz != 1 ? " x " + std::to_string(nz) : "");
+}
+
+// Whether an array's dimensions dims[0..ndim) are the lattice's:
+// (nodes_y, nodes_x), or (nodes_z, nodes_y, nodes_x) for nz > 1.
+template <typename Dimension>
+bool lattice_shaped(const Dimension *dims, std::size_t ndim, int nx, int ny, int nz)
+{
+    const std::uint64_t lattice[3] = {std::uint64_t(nz), std::uint64_t(ny), std::uint64_t(nx)};
+    const std::size_t rank = nz == 1 ? 2 : 3;
+    return ndim == rank && std::equal(dims, dims + rank, lattice + 3 - rank);
+}
+
+// Why an array of ndim dimensions, the first three spelled in `dims`, does
+// not fit: its shape as "(4, 3)" or "(12,)", or "with 4 dimensions" when it
+// has more than the lattice.
+reason shape_mismatch(const std::string *dims, std::size_t ndim, int nx, int ny, int nz)
+{
+    std::string text = "with " + std::to_string(ndim) + " dimensions";
+    if (ndim <= (nz == 1 ? 2u : 3u)) {
+        text = "(";
+        for (std::size_t d = 0; d < ndim; d++)
+            text += (d ? ", " : "") + dims[d];
+        text += ndim == 1 ? ",)" : ")";
+    }
+    return "shape " + text + " does not match the lattice " + lattice_shape(nx, ny, nz);
+}
+
+// Of a lattice of nodes_z > 1, the only file a reader takes.
+constexpr char kOnlyNpy[] =
+    "a lattice of nodes_z > 1 takes a .npy array of shape (nodes_z, nodes_y, nodes_x)";
 
 // ---------------------------------------------------------------------------
 // The lattice.
@@ -76,18 +117,22 @@ std::string lattice_shape(int nx, int ny)
 // The solver never builds a lattice of 2^31 nodes or more.
 constexpr std::uint64_t kMostNodes = INT_MAX;
 
-reason check_lattice(int nx, int ny)
+// Of three positive ints, nx * ny is below 2^62 and, when at most
+// kMostNodes, times nz below 2^62 again.
+reason check_lattice(int nx, int ny, int nz)
 {
-    if (nx < 1 || ny < 1)
-        return "the lattice of " + std::to_string(nx) + " x " + std::to_string(ny) +
-               " nodes is empty";
-    if (std::uint64_t(nx) * std::uint64_t(ny) > kMostNodes)
-        return "the lattice of " + std::to_string(nx) + " x " + std::to_string(ny) +
-               " nodes is too large";
+    if (nx < 1 || ny < 1 || nz < 1)
+        return "the lattice of " + lattice_text(nx, ny, nz) + " nodes is empty";
+    const std::uint64_t layer = std::uint64_t(nx) * std::uint64_t(ny);
+    if (layer > kMostNodes || layer * std::uint64_t(nz) > kMostNodes)
+        return "the lattice of " + lattice_text(nx, ny, nz) + " nodes is too large";
     return "";
 }
 
-std::size_t node_count(int nx, int ny) { return std::size_t(nx) * std::size_t(ny); }
+std::size_t node_count(int nx, int ny, int nz)
+{
+    return std::size_t(nx) * std::size_t(ny) * std::size_t(nz);
+}
 
 // ---------------------------------------------------------------------------
 // Numbers in text.
@@ -168,15 +213,17 @@ private:
 
 // Every density finite and strictly between 0 and 3; otherwise the first
 // node, in node order, that is not.
-reason check_densities(const std::vector<double> &density, int nx)
+reason check_densities(const std::vector<double> &density, int nx, int ny, int nz)
 {
     for (std::size_t k = 0; k < density.size(); k++) {
         const double v = density[k];
         if (std::isfinite(v) && v > 0.0 && v < 3.0)
             continue;
-        const std::string where =
-            "value " + number(v) + " at node " +
-            node_text(static_cast<int>(k % std::size_t(nx)), static_cast<int>(k / std::size_t(nx)));
+        const std::size_t row = k / std::size_t(nx);  // iz * ny + iy
+        const std::string where = "value " + number(v) + " at node " +
+                                  node_text(static_cast<int>(k % std::size_t(nx)),
+                                            static_cast<int>(row % std::size_t(ny)),
+                                            static_cast<int>(row / std::size_t(ny)), nz);
         if (!std::isfinite(v))
             return where + " is not a finite number";
         return where + " is not a density between 0 and 3";
@@ -243,13 +290,13 @@ double as_double(std::uint64_t bits)
 }
 
 // What the header says. Of the shape, the number of dimensions and the first
-// two (value and text).
+// three (value and text).
 struct npy_header {
     std::string_view descr;
     bool fortran_order = false;
     std::size_t ndim = 0;
-    std::uint64_t dims[2] = {0, 0};
-    std::string_view dim_text[2];
+    std::uint64_t dims[3] = {0, 0, 0};
+    std::string_view dim_text[3];
 };
 
 // The header dict: exactly the keys 'descr' (a string), 'fortran_order'
@@ -381,7 +428,7 @@ private:
             std::uint64_t value;
             if (!parse_count(digits, value))
                 return "shape dimension '" + shown(w) + "' is not an integer";
-            if (h.ndim < 2) {
+            if (h.ndim < 3) {
                 h.dims[h.ndim] = value;
                 h.dim_text[h.ndim] = digits;
             }
@@ -400,31 +447,22 @@ struct npy_array {
     bool fortran_order = false;
     const unsigned char *data = nullptr;
 
-    // Where the element of node (ix, iy) starts.
-    const unsigned char *at(int ix, int iy, int nx, int ny) const
+    // Where the element of node (ix, iy, iz) starts: the array's index
+    // (iz, iy, ix), the last fastest in C order, the first in Fortran order.
+    const unsigned char *at(int ix, int iy, int iz, int nx, int ny, int nz) const
     {
-        const std::size_t index = fortran_order ? std::size_t(ix) * std::size_t(ny) + iy
-                                                : std::size_t(iy) * std::size_t(nx) + ix;
+        const std::size_t index =
+            fortran_order ? (std::size_t(ix) * std::size_t(ny) + iy) * std::size_t(nz) + iz
+                          : (std::size_t(iz) * std::size_t(ny) + iy) * std::size_t(nx) + ix;
         return data + index * std::size_t(type.size);
     }
 };
 
-std::string shape_text(const npy_header &h)
-{
-    if (h.ndim > 2)
-        return "with " + std::to_string(h.ndim) + " dimensions";
-    if (h.ndim == 1)
-        return "(" + shown(h.dim_text[0]) + ",)";
-    if (h.ndim == 2)
-        return "(" + shown(h.dim_text[0]) + ", " + shown(h.dim_text[1]) + ")";
-    return "()";
-}
-
 // Reads and checks the preamble and header; `accepts` says whether the
 // reader takes the header's dtype, `types` names those it takes.
 template <typename Accepts>
-reason open_npy(const unsigned char *data, std::size_t size, int nx, int ny, Accepts accepts,
-                const char *types, npy_array &array)
+reason open_npy(const unsigned char *data, std::size_t size, int nx, int ny, int nz,
+                Accepts accepts, const char *types, npy_array &array)
 {
     if (size < kNpyMagicLength + 2)
         return ".npy file truncated in its preamble";
@@ -453,11 +491,15 @@ reason open_npy(const unsigned char *data, std::size_t size, int nx, int ny, Acc
 
     if (!parse_dtype(h.descr, array.type) || !accepts(array.type))
         return "dtype '" + shown(h.descr) + "' is not " + types;
-    if (h.ndim != 2 || h.dims[0] != std::uint64_t(ny) || h.dims[1] != std::uint64_t(nx))
-        return "shape " + shape_text(h) + " does not match the lattice " + lattice_shape(nx, ny);
+    if (!lattice_shaped(h.dims, h.ndim, nx, ny, nz)) {
+        std::string dims[3];
+        for (std::size_t d = 0; d < 3; d++)
+            dims[d] = shown(h.dim_text[d]);
+        return shape_mismatch(dims, h.ndim, nx, ny, nz);
+    }
 
     // The shape is the lattice's: the data size cannot overflow.
-    const std::size_t expected = node_count(nx, ny) * std::size_t(array.type.size);
+    const std::size_t expected = node_count(nx, ny, nz) * std::size_t(array.type.size);
     const std::size_t found = size - preamble - static_cast<std::size_t>(header_length);
     if (found < expected)
         return ".npy data truncated: " + number(std::uint64_t(found)) + " of " +
@@ -469,43 +511,49 @@ reason open_npy(const unsigned char *data, std::size_t size, int nx, int ny, Acc
     return "";
 }
 
-reason npy_density(const unsigned char *data, std::size_t size, int nx, int ny,
+reason npy_density(const unsigned char *data, std::size_t size, int nx, int ny, int nz,
                    std::vector<double> &density)
 {
     npy_array array;
     const auto float64 = [](const dtype &t) { return t.kind == 'f'; };
-    reason r = open_npy(data, size, nx, ny, float64, "float64 ('<f8')", array);
+    reason r = open_npy(data, size, nx, ny, nz, float64, "float64 ('<f8')", array);
     if (!r.empty())
         return r;
-    density.resize(node_count(nx, ny));
-    for (int iy = 0; iy < ny; iy++)
-        for (int ix = 0; ix < nx; ix++)
-            density[std::size_t(iy) * nx + ix] =
-                as_double(element_bits(array.at(ix, iy, nx, ny), array.type));
+    density.resize(node_count(nx, ny, nz));
+    std::size_t k = 0;
+    for (int iz = 0; iz < nz; iz++)
+        for (int iy = 0; iy < ny; iy++)
+            for (int ix = 0; ix < nx; ix++)
+                density[k++] =
+                    as_double(element_bits(array.at(ix, iy, iz, nx, ny, nz), array.type));
     return "";
 }
 
-reason npy_mask(const unsigned char *data, std::size_t size, int nx, int ny,
+reason npy_mask(const unsigned char *data, std::size_t size, int nx, int ny, int nz,
                 std::vector<unsigned char> &solid)
 {
     npy_array array;
     const auto any = [](const dtype &) { return true; };
-    reason r = open_npy(data, size, nx, ny, any, "bool, an integer type or float64", array);
+    reason r = open_npy(data, size, nx, ny, nz, any, "bool, an integer type or float64", array);
     if (!r.empty())
         return r;
-    solid.resize(node_count(nx, ny));
-    for (int iy = 0; iy < ny; iy++) {
-        for (int ix = 0; ix < nx; ix++) {
-            const std::uint64_t bits = element_bits(array.at(ix, iy, nx, ny), array.type);
-            bool is_solid = bits != 0;
-            if (array.type.kind == 'f') {
-                const double v = as_double(bits);
-                if (!std::isfinite(v))
-                    return "value " + number(v) + " at node " + node_text(ix, iy) +
-                           " is not a finite number";
-                is_solid = v != 0.0;  // -0.0 is fluid too
+    solid.resize(node_count(nx, ny, nz));
+    std::size_t k = 0;
+    for (int iz = 0; iz < nz; iz++) {
+        for (int iy = 0; iy < ny; iy++) {
+            for (int ix = 0; ix < nx; ix++) {
+                const std::uint64_t bits =
+                    element_bits(array.at(ix, iy, iz, nx, ny, nz), array.type);
+                bool is_solid = bits != 0;
+                if (array.type.kind == 'f') {
+                    const double v = as_double(bits);
+                    if (!std::isfinite(v))
+                        return "value " + number(v) + " at node " + node_text(ix, iy, iz, nz) +
+                               " is not a finite number";
+                    is_solid = v != 0.0;  // -0.0 is fluid too
+                }
+                solid[k++] = is_solid ? 1 : 0;
             }
-            solid[std::size_t(iy) * nx + ix] = is_solid ? 1 : 0;
         }
     }
     return "";
@@ -522,7 +570,8 @@ constexpr std::string_view kVtkFirstLine[] = {"#", "vtk", "DataFile", "Version"}
 class vtk_parser {
 public:
     vtk_parser(const unsigned char *data, std::size_t size, int nx, int ny)
-        : data_(data), size_(size), nx_(nx), ny_(ny), nodes_(node_count(nx, ny)), words_(data, size)
+        : data_(data), size_(size), nx_(nx), ny_(ny), nodes_(node_count(nx, ny, 1)),
+          words_(data, size)
     {
     }
 
@@ -741,7 +790,7 @@ public:
         if (pos_ >= size_ || !is_space(data_[pos_]))
             return "expected whitespace after the maximum grey value";
         pos_++;
-        solid.resize(node_count(nx_, ny_));
+        solid.resize(node_count(nx_, ny_, 1));
         return plain ? plain_raster(solid) : raw_raster(solid);
     }
 
@@ -851,13 +900,13 @@ constexpr std::uint64_t kHeaderRoom = 64 * 1024;
 // array (the widest element); for an ASCII VTK snapshot, a point line of
 // three numbers and a value line (about 50 characters as the solver writes
 // them) with ample room for other spacing; for a plain PGM a grey value of
-// up to five digits and its whitespace.
+// up to five digits and its whitespace. A lattice of nz > 1 takes only .npy.
 constexpr std::uint64_t kNpyBytesPerNode = 8;
 constexpr std::uint64_t kVtkBytesPerNode = 128;
 constexpr std::uint64_t kPlainPgmBytesPerNode = 16;
 
 // Reads the whole of a regular file of at most `limit` bytes into `bytes`.
-reason read_bounded(const char *path, std::uint64_t limit, int nx, int ny,
+reason read_bounded(const char *path, std::uint64_t limit, int nx, int ny, int nz,
                     std::vector<unsigned char> &bytes)
 {
     // Not blocking: a FIFO must not keep the open waiting for a writer.
@@ -871,9 +920,8 @@ reason read_bounded(const char *path, std::uint64_t limit, int nx, int ny,
         return std::strerror(error);
     }
     reason r;
-    const std::string too_large = "larger than a file for a " + std::to_string(nx) + " x " +
-                                  std::to_string(ny) + " lattice can be (at most " +
-                                  number(limit) + " bytes)";
+    const std::string too_large = "larger than a file for a " + lattice_text(nx, ny, nz) +
+                                  " lattice can be (at most " + number(limit) + " bytes)";
     if (S_ISDIR(st.st_mode))
         r = "is a directory";
     else if (!S_ISREG(st.st_mode))
@@ -918,118 +966,122 @@ reason read_bounded(const char *path, std::uint64_t limit, int nx, int ny,
 
 }  // namespace
 
-reason parse_density(const unsigned char *data, std::size_t size, int nx, int ny,
+reason parse_density(const unsigned char *data, std::size_t size, int nx, int ny, int nz,
                      std::vector<double> &density)
 {
     density.clear();
-    reason r = check_lattice(nx, ny);
+    reason r = check_lattice(nx, ny, nz);
     if (!r.empty())
         return r;
     if (starts_with(data, size, std::string_view(kNpyMagic, kNpyMagicLength)))
-        r = npy_density(data, size, nx, ny, density);
+        r = npy_density(data, size, nx, ny, nz, density);
     else if (size > 0 && data[0] == '#')
-        r = vtk_parser(data, size, nx, ny).parse(density);
+        r = nz == 1 ? vtk_parser(data, size, nx, ny).parse(density)
+                    : std::string("a VTK snapshot is two-dimensional: ") + kOnlyNpy;
     else
-        r = "neither a .npy array nor a VTK snapshot";
+        r = nz == 1 ? "neither a .npy array nor a VTK snapshot" : "not a .npy array";
     if (r.empty())
-        r = check_densities(density, nx);
+        r = check_densities(density, nx, ny, nz);
     if (!r.empty())
         density.clear();
     return r;
 }
 
-// An array's shape against the lattice (nodes_y, nodes_x).
-reason array_shape(const std::vector<std::size_t> &shape, int nx, int ny)
+// An array's shape against the lattice: (nodes_y, nodes_x), or
+// (nodes_z, nodes_y, nodes_x) for nz > 1.
+reason array_shape(const std::vector<std::size_t> &shape, int nx, int ny, int nz)
 {
-    reason r = check_lattice(nx, ny);
-    if (!r.empty() || (shape.size() == 2 && shape[0] == std::size_t(ny) && shape[1] == std::size_t(nx)))
+    reason r = check_lattice(nx, ny, nz);
+    if (!r.empty() || lattice_shaped(shape.data(), shape.size(), nx, ny, nz))
         return r;
-    std::string text = "with " + std::to_string(shape.size()) + " dimensions";
-    if (shape.size() <= 2) {
-        text = "(";
-        for (std::size_t d = 0; d < shape.size(); d++) text += (d ? ", " : "") + std::to_string(shape[d]);
-        text += shape.size() == 1 ? ",)" : ")";
-    }
-    return "shape " + text + " does not match the lattice " + lattice_shape(nx, ny);
+    std::string dims[3];
+    for (std::size_t d = 0; d < shape.size() && d < 3; d++)
+        dims[d] = std::to_string(shape[d]);
+    return shape_mismatch(dims, shape.size(), nx, ny, nz);
 }
 
 reason density_array(const std::vector<std::size_t> &shape, const double *values, int nx, int ny,
-                     std::vector<double> &density)
+                     int nz, std::vector<double> &density)
 {
     density.clear();
-    reason r = array_shape(shape, nx, ny);
+    reason r = array_shape(shape, nx, ny, nz);
     if (!r.empty())
         return r;
-    density.assign(values, values + node_count(nx, ny));
-    r = check_densities(density, nx);
+    density.assign(values, values + node_count(nx, ny, nz));
+    r = check_densities(density, nx, ny, nz);
     if (!r.empty())
         density.clear();
     return r;
 }
 
 reason mask_array(const std::vector<std::size_t> &shape, const unsigned char *values, int nx,
-                  int ny, std::vector<unsigned char> &solid)
+                  int ny, int nz, std::vector<unsigned char> &solid)
 {
     solid.clear();
-    reason r = array_shape(shape, nx, ny);
+    reason r = array_shape(shape, nx, ny, nz);
     if (r.empty())
-        for (std::size_t k = 0; k < node_count(nx, ny); k++) solid.push_back(values[k] != 0);
+        for (std::size_t k = 0; k < node_count(nx, ny, nz); k++) solid.push_back(values[k] != 0);
     return r;
 }
 
-reason parse_solid_mask(const unsigned char *data, std::size_t size, int nx, int ny,
+reason parse_solid_mask(const unsigned char *data, std::size_t size, int nx, int ny, int nz,
                         std::vector<unsigned char> &solid)
 {
     solid.clear();
-    reason r = check_lattice(nx, ny);
+    reason r = check_lattice(nx, ny, nz);
     if (!r.empty())
         return r;
     if (starts_with(data, size, std::string_view(kNpyMagic, kNpyMagicLength)))
-        r = npy_mask(data, size, nx, ny, solid);
+        r = npy_mask(data, size, nx, ny, nz, solid);
     else if (is_pgm(data, size))
-        r = pgm_parser(data, size, nx, ny).parse(solid);
+        r = nz == 1 ? pgm_parser(data, size, nx, ny).parse(solid)
+                    : std::string("a PGM image is two-dimensional: ") + kOnlyNpy;
     else if (size >= 2 && data[0] == 'P' && data[1] != 0 && std::strchr("1346", data[1]))
         r = std::string("a P") + static_cast<char>(data[1]) +
             " image, not a grey PGM (P2 or P5)";
     else
-        r = "neither a .npy array nor a PGM image";
+        r = nz == 1 ? "neither a .npy array nor a PGM image" : "not a .npy array";
     if (!r.empty())
         solid.clear();
     return r;
 }
 
 // A density file is at most an ASCII VTK snapshot of the lattice: the header
-// room and 128 bytes a node (a .npy file of the lattice takes 8).
-reason read_density(const char *path, int nx, int ny, std::vector<double> &density)
+// room and 128 bytes a node (a .npy file of the lattice takes 8); of a
+// lattice of nz > 1, at most the .npy file.
+reason read_density(const char *path, int nx, int ny, int nz, std::vector<double> &density)
 {
     density.clear();
-    reason r = check_lattice(nx, ny);
+    reason r = check_lattice(nx, ny, nz);
     if (!r.empty())
         return r;
-    const std::uint64_t limit =
-        kHeaderRoom + std::max(kNpyBytesPerNode, kVtkBytesPerNode) * node_count(nx, ny);
+    const std::uint64_t per_node = nz == 1 ? std::max(kNpyBytesPerNode, kVtkBytesPerNode)
+                                           : kNpyBytesPerNode;
+    const std::uint64_t limit = kHeaderRoom + per_node * node_count(nx, ny, nz);
     std::vector<unsigned char> bytes;
-    r = read_bounded(path, limit, nx, ny, bytes);
+    r = read_bounded(path, limit, nx, ny, nz, bytes);
     if (!r.empty())
         return r;
-    return parse_density(bytes.data(), bytes.size(), nx, ny, density);
+    return parse_density(bytes.data(), bytes.size(), nx, ny, nz, density);
 }
 
 // A mask file is at most a plain PGM of the lattice: the header room and 16
-// bytes a node (a .npy mask takes at most 8, a raw PGM 2).
-reason read_solid_mask(const char *path, int nx, int ny, std::vector<unsigned char> &solid)
+// bytes a node (a .npy mask takes at most 8, a raw PGM 2); of a lattice of
+// nz > 1, at most the .npy file.
+reason read_solid_mask(const char *path, int nx, int ny, int nz, std::vector<unsigned char> &solid)
 {
     solid.clear();
-    reason r = check_lattice(nx, ny);
+    reason r = check_lattice(nx, ny, nz);
     if (!r.empty())
         return r;
-    const std::uint64_t limit =
-        kHeaderRoom + std::max(kNpyBytesPerNode, kPlainPgmBytesPerNode) * node_count(nx, ny);
+    const std::uint64_t per_node = nz == 1 ? std::max(kNpyBytesPerNode, kPlainPgmBytesPerNode)
+                                           : kNpyBytesPerNode;
+    const std::uint64_t limit = kHeaderRoom + per_node * node_count(nx, ny, nz);
     std::vector<unsigned char> bytes;
-    r = read_bounded(path, limit, nx, ny, bytes);
+    r = read_bounded(path, limit, nx, ny, nz, bytes);
     if (!r.empty())
         return r;
-    return parse_solid_mask(bytes.data(), bytes.size(), nx, ny, solid);
+    return parse_solid_mask(bytes.data(), bytes.size(), nx, ny, nz, solid);
 }
 
 }  // namespace user_files

@@ -3,10 +3,11 @@
 // A .vti file is a short XML header, then the arrays as raw little-endian
 // blocks, each behind a 64-bit byte count, then the closing tags. The scalar
 // arrays go out straight from the caller's memory in one write each; the
-// velocity is interleaved (x, y, 0) through a buffer, a chunk of nodes at a
-// time, so that a snapshot of millions of nodes takes a few big writes.
+// velocity is interleaved (x, y, z or 0) through a buffer, a chunk of nodes
+// at a time, so that a snapshot of millions of nodes takes a few big writes.
 // A field left null (velocity, pressure, solid) is left out of the file; a
-// lattice without nodes, no density or half a velocity is refused (EINVAL)
+// lattice without nodes, no density or part of a velocity without x and y is
+// refused (EINVAL), a lattice whose file would outgrow 64-bit offsets EFBIG,
 // before anything is written.
 #include "vti_writer.h"
 
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -28,6 +30,9 @@ constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 // Nodes per chunk of the interleaved velocity: 1.5 MiB of output.
 constexpr std::size_t kChunkNodes = std::size_t(1) << 16;
+
+// The most nodes of a file: its size, about 41 bytes a node, within an off_t.
+constexpr std::uint64_t kMostNodes = std::uint64_t(INT64_MAX) / 64;
 
 // Shortest text that reads back as the same double (locale-independent).
 std::string number(double v)
@@ -97,8 +102,8 @@ public:
         }
     }
 
-    // n points (vx, vy, 0), little-endian.
-    void vectors(const double *vx, const double *vy, std::size_t n)
+    // n points (vx, vy, vz), little-endian; vz null: 0.
+    void vectors(const double *vx, const double *vy, const double *vz, std::size_t n)
     {
         for (std::size_t start = 0; start < n && error_ == 0; start += kChunkNodes) {
             const std::size_t m = std::min(n - start, kChunkNodes);
@@ -107,14 +112,14 @@ public:
                 for (std::size_t i = 0; i < m; i++) {
                     out[3 * i] = vx[start + i];
                     out[3 * i + 1] = vy[start + i];
-                    out[3 * i + 2] = 0.0;
+                    out[3 * i + 2] = vz ? vz[start + i] : 0.0;
                 }
             } else {
                 unsigned char *out = buffer();
                 for (std::size_t i = 0; i < m; i++) {
                     put_le(out + 24 * i, vx[start + i]);
                     put_le(out + 24 * i + 8, vy[start + i]);
-                    put_le(out + 24 * i + 16, 0.0);
+                    put_le(out + 24 * i + 16, vz ? vz[start + i] : 0.0);
                 }
             }
             write(buffer(), 24 * m);
@@ -144,8 +149,8 @@ struct array {
     const char *name;
     const char *type;
     int components;
-    std::uint64_t bytes;  // of the block's values
-    const double *x, *y;  // Float64 values (velocity: both components)
+    std::uint64_t bytes;      // of the block's values
+    const double *x, *y, *z;  // Float64 values (velocity: its components)
 };
 
 // Escapes a file name for an XML attribute value. False for characters XML
@@ -175,23 +180,29 @@ bool escape(const std::string &text, std::string &out)
 
 int write_file(const char *path, const fields &f, int step, double time)
 {
-    const bool velocity = f.velocity_x || f.velocity_y;
-    if (f.nx < 1 || f.ny < 1 || !f.density || (velocity && !(f.velocity_x && f.velocity_y)))
+    const bool velocity = f.velocity_x || f.velocity_y || f.velocity_z;
+    if (f.nx < 1 || f.ny < 1 || f.nz < 1 || !f.density ||
+        (velocity && !(f.velocity_x && f.velocity_y)))
         return EINVAL;
-    const std::size_t n = static_cast<std::size_t>(f.nx) * static_cast<std::size_t>(f.ny);
+    // Of three positive ints, nx * ny is below 2^62.
+    const std::uint64_t layer = std::uint64_t(f.nx) * std::uint64_t(f.ny);
+    if (layer > kMostNodes / std::uint64_t(f.nz))
+        return EFBIG;
+    const std::uint64_t n = layer * std::uint64_t(f.nz);
 
     array arrays[4];
     int count = 0;
-    arrays[count++] = {"density", "Float64", 1, 8 * n, f.density, nullptr};
+    arrays[count++] = {"density", "Float64", 1, 8 * n, f.density, nullptr, nullptr};
     if (velocity)
-        arrays[count++] = {"velocity", "Float64", 3, 24 * n, f.velocity_x, f.velocity_y};
+        arrays[count++] = {"velocity", "Float64", 3, 24 * n,
+                           f.velocity_x, f.velocity_y, f.velocity_z};
     if (f.pressure)
-        arrays[count++] = {"pressure", "Float64", 1, 8 * n, f.pressure, nullptr};
+        arrays[count++] = {"pressure", "Float64", 1, 8 * n, f.pressure, nullptr, nullptr};
     if (f.solid)
-        arrays[count++] = {"solid", "UInt8", 1, n, nullptr, nullptr};
+        arrays[count++] = {"solid", "UInt8", 1, n, nullptr, nullptr, nullptr};
 
-    const std::string extent =
-        "0 " + std::to_string(f.nx - 1) + " 0 " + std::to_string(f.ny - 1) + " 0 0";
+    const std::string extent = "0 " + std::to_string(f.nx - 1) + " 0 " +
+                               std::to_string(f.ny - 1) + " 0 " + std::to_string(f.nz - 1);
     const std::string h = number(f.spacing);
     std::string xml =
         "<?xml version=\"1.0\"?>\n"
@@ -243,7 +254,7 @@ int write_file(const char *path, const fields &f, int step, double time)
         const array &v = arrays[a];
         out.count(v.bytes);
         if (v.y)
-            out.vectors(v.x, v.y, n);
+            out.vectors(v.x, v.y, v.z, n);
         else if (v.x)
             out.doubles(v.x, n);
         else

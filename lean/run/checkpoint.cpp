@@ -42,18 +42,22 @@ struct header {
     std::int32_t gravity_reference_mean;
     std::int32_t output;
     std::int32_t scheme;
-    char unused[kCheckpointHeaderBytes - 144];
+    // version 3 (three-dimensional lattices; zeros in version 2: one layer)
+    std::int32_t nodes_z;
+    std::int32_t reserved;
+    double gravity_z;
+    char unused[kCheckpointHeaderBytes - 160];
 };
 static_assert(sizeof(header) == kCheckpointHeaderBytes, "the header is 256 bytes");
 static_assert(offsetof(header, RTzero) == 32 && offsetof(header, last_iter) == 80 &&
                   offsetof(header, walls) == 92 && offsetof(header, wall_wetting) == 96 &&
                   offsetof(header, solid_crc) == 128 && offsetof(header, output) == 136 &&
-                  offsetof(header, scheme) == 140,
+                  offsetof(header, scheme) == 140 && offsetof(header, nodes_z) == 144 && offsetof(header, gravity_z) == 152,
               "the header's fields lie at their documented offsets");
 
 std::size_t plane_bytes(const configuration &c)
 {
-    return static_cast<std::size_t>(c.nodes) * sizeof(double);
+    return c.node_count() * sizeof(double);
 }
 
 std::uint32_t solid_checksum(const configuration &c)
@@ -85,6 +89,8 @@ settings settings_of(const header &h)
     s.gravity_reference_mean = h.gravity_reference_mean != 0;
     s.output = static_cast<output_kind>(h.output);
     s.scheme = static_cast<scheme_kind>(h.scheme);
+    s.nodes_z = h.version >= 3 ? h.nodes_z : 1;
+    s.gravity_z = h.version >= 3 ? h.gravity_z : 0.0;
     return s;
 }
 
@@ -93,12 +99,14 @@ header header_of(const configuration &c, int step)
     const settings &s = c.keys;
     header h = {};
     std::memcpy(h.magic, kMagic, sizeof kMagic);
-    h.version = kCheckpointVersion;
+    // (a two-dimensional run's checkpoint is version 2, as before there were
+    // three dimensions)
+    h.version = c.dimensions() == 3 ? kCheckpointVersion : 2;
     h.byte_order = kByteOrderMark;
     h.nodes_x = s.nodes_x;
     h.nodes_y = s.nodes_y;
     h.step = step;
-    h.planes = kStatePlanes;
+    h.planes = state_planes(c);
     h.RTzero = s.RTzero;
     h.temperature = s.temperature;
     h.delta_time = s.delta_time;
@@ -117,7 +125,19 @@ header header_of(const configuration &c, int step)
     h.gravity_reference_mean = s.gravity_reference_mean;
     h.output = static_cast<std::int32_t>(s.output);
     h.scheme = static_cast<std::int32_t>(s.scheme);
+    if (c.dimensions() == 3) {
+        h.nodes_z = s.nodes_z;
+        h.gravity_z = s.gravity_z;
+    }
     return h;
+}
+
+// "64 x 48" or "64 x 48 x 32".
+std::string lattice_text(const configuration &c)
+{
+    std::string text = std::to_string(c.keys.nodes_x) + " x " + std::to_string(c.keys.nodes_y);
+    if (c.dimensions() == 3) text += " x " + std::to_string(c.keys.nodes_z);
+    return text;
 }
 
 // Writes all of `size` bytes; the errno of a failure, else 0.
@@ -268,7 +288,7 @@ void write_checkpoint(const std::string &path, const configuration &c, const dou
     const std::string temporary = path + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) write_failed(-1, temporary, errno);
-    const std::size_t data_bytes = kStatePlanes * plane_bytes(c);
+    const std::size_t data_bytes = state_planes(c) * plane_bytes(c);
     std::uint32_t crc = crc32_update(0, &h, sizeof h);
     crc = crc32_update(crc, state, data_bytes);
     int error = write_all(fd, &h, sizeof h);
@@ -308,8 +328,8 @@ checkpoint_found read_checkpoint(const std::string &path, configuration &c, doub
     if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0)
         r.refuse("not a vdwflow checkpoint (wrong magic)");
     if (h.byte_order != kByteOrderMark) r.refuse("written on a machine of the other byte order");
-    if (h.version != 1 && h.version != kCheckpointVersion)
-        r.refuse("format version %u; this program reads versions 1 and %d", h.version,
+    if (h.version < 1 || h.version > kCheckpointVersion)
+        r.refuse("format version %u; this program reads versions 1 to %d", h.version,
                  kCheckpointVersion);
     const std::size_t header_bytes =
         h.version == 1 ? kCheckpointV1HeaderBytes : kCheckpointHeaderBytes;
@@ -320,20 +340,19 @@ checkpoint_found read_checkpoint(const std::string &path, configuration &c, doub
         if (got < static_cast<long long>(sizeof h - kCheckpointV1HeaderBytes))
             r.refuse("truncated: shorter than the header");
     }
-    if (h.planes != kStatePlanes)
-        r.refuse("%d planes; version %d has %d", h.planes, kCheckpointVersion, kStatePlanes);
-
     const settings stored = settings_of(h);
     r.check_keys(stored);
+    if (h.planes != state_planes(c))
+        r.refuse("%d planes; a checkpoint of this lattice has %d", h.planes, state_planes(c));
     r.check_solid(h.solid_crc);
     r.check_reference(stored, c.keys);
 
-    const std::size_t data_bytes = kStatePlanes * plane_bytes(c);
+    const std::size_t data_bytes = state_planes(c) * plane_bytes(c);
     const long long expected = static_cast<long long>(header_bytes + data_bytes + 4);
     if (static_cast<long long>(st.st_size) != expected)
-        r.refuse("%s: %lld bytes, a checkpoint of %d x %d nodes has %lld",
+        r.refuse("%s: %lld bytes, a checkpoint of %s nodes has %lld",
                  st.st_size < expected ? "truncated" : "too long",
-                 static_cast<long long>(st.st_size), c.keys.nodes_x, c.keys.nodes_y, expected);
+                 static_cast<long long>(st.st_size), lattice_text(c).c_str(), expected);
 
     std::uint32_t stored_crc = 0;
     errno = 0;

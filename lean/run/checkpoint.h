@@ -5,11 +5,14 @@
 //   header   256 bytes: magic "VDWCHKPT", format version, byte-order mark,
 //            lattice size, step, plane count, the six physical parameters,
 //            the cycle keys of the run that wrote it, its walls, wetting,
-//            solid nodes (a checksum), gravity and snapshot format
-//            (version 1, without these, had 128 bytes: still read)
-//   planes   kStatePlanes planes of nodes doubles (x fastest): the nine
-//            distributions, then the density a snapshot shows (from which the
-//            next step forms its pressures)
+//            solid nodes (a checksum), gravity and snapshot format; in
+//            version 3 (three-dimensional lattices) nodes_z. A
+//            two-dimensional run writes version 2; version 1, without the
+//            setup, had 128 bytes: still read
+//   planes   the state's planes of nodes doubles (x fastest, then y, then
+//            z): the distributions (9, or 19 in three dimensions), then the
+//            density a snapshot shows (from which the next step forms its
+//            pressures)
 //   checksum CRC-32 (zlib's crc32) of all bytes before it
 #pragma once
 
@@ -26,7 +29,7 @@
 
 namespace lean {
 
-constexpr int kCheckpointVersion = 2;
+constexpr int kCheckpointVersion = 3;
 constexpr int kCheckpointPlanes = kStatePlanes;
 constexpr std::size_t kCheckpointHeaderBytes = 256;
 constexpr std::size_t kCheckpointV1HeaderBytes = 128;

@@ -158,7 +158,7 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
         cudaEventSynchronize(cycle_stop);
         const double seconds = elapsed_ms(cycle_start, cycle_stop) / 1000.0;
         if (!options.quiet) {
-            const double updates = static_cast<double>(r.config().nodes) * steps;
+            const double updates = static_cast<double>(r.config().node_count()) * steps;
             std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS\n", cycle, s.ncycles,
                         steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
         }

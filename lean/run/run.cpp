@@ -9,7 +9,6 @@
 
 #include "checkpoint.h"
 #include "initial_state.h"
-#include "kernels/sp_div.cuh"
 #include "param_reader.h"
 #include "reporters.h"
 #include "run_config.h"
@@ -59,10 +58,10 @@ std::string run_tag(const configuration &c)
 // of -hgravity_reference mean.
 double mean_fluid_density(const configuration &c, const std::vector<double> &state)
 {
-    const double *density = state.data() + static_cast<std::size_t>(kDensityPlane) * c.nodes;
+    const double *density = state.data() + static_cast<std::size_t>(density_plane(c)) * c.node_count();
     double total = 0.0;
     long long fluid = 0;
-    for (std::size_t p = 0; p < static_cast<std::size_t>(c.nodes); p++)
+    for (std::size_t p = 0; p < c.node_count(); p++)
         if (!c.is_solid(p)) {
             total += density[p];
             fluid++;
@@ -90,7 +89,7 @@ run::run(const run_start &start)
     const bool resuming = !start.checkpoint.empty();
     c_ = read_configuration(read_parameters(start), start.parameter_path.c_str(), resuming,
                             start.solid);
-    start_.assign(static_cast<std::size_t>(kStatePlanes) * c_.nodes, 0.0);
+    start_.assign(static_cast<std::size_t>(state_planes(c_)) * c_.node_count(), 0.0);
     if (resuming) {
         const checkpoint_found found = read_checkpoint(
             start.checkpoint, c_, start_.data(), start.finish_at_last_step ? c_.last_step() : INT_MAX);
@@ -107,6 +106,7 @@ run::run(const run_start &start)
     tag_ = run_tag(c_);
     device_ = std::make_unique<device_state>(c_);
     device_->upload(start_.data());
+    std::vector<double>().swap(start_);  // (the device holds it now)
     snapshots_ = std::make_unique<snapshot_writer>(c_, start.folder, tag_, start.console);
     if (resuming) snapshots_->resume_collection(step_);
 }
@@ -120,7 +120,7 @@ void run::start_fresh(const run_start &start)
     if (start.density.values) {
         const user_files::reason why = user_files::density_array(
             start.density.shape, start.density.values, c_.keys.nodes_x, c_.keys.nodes_y,
-            c_.init_density);
+            c_.keys.nodes_z, c_.init_density);
         if (!why.empty()) throw error_line(run_failure::input, "density: %s", why.c_str());
         c_.keys.init = init_kind::file;
     }
@@ -128,15 +128,25 @@ void run::start_fresh(const run_start &start)
     if (start.velocity_x && start.velocity_y) {
         // (the equilibria of the lattice hold only below the speed of sound)
         const double sound = std::sqrt(c_.chic2);
-        for (int p = 0; p < c_.nodes; p++) {
-            const double speed = std::hypot(start.velocity_x[p], start.velocity_y[p]);
-            if (!(speed < sound))
+        const bool three = c_.dimensions() == 3;
+        const std::size_t nx = c_.keys.nodes_x, ny = c_.keys.nodes_y;
+        for (std::size_t p = 0; p < c_.node_count(); p++) {
+            const double uz = three ? start.velocity_z[p] : 0.0;
+            const double speed = three ? std::sqrt(start.velocity_x[p] * start.velocity_x[p] +
+                                                   start.velocity_y[p] * start.velocity_y[p] + uz * uz)
+                                       : std::hypot(start.velocity_x[p], start.velocity_y[p]);
+            if (speed < sound) continue;
+            if (three)
                 throw error_line(run_failure::input,
-                                 "velocity: |u| = %g at node (%d, %d) (x, y) is not below the "
-                                 "speed of sound %g (sqrt(T))",
-                                 speed, p % c_.keys.nodes_x, p / c_.keys.nodes_x, sound);
+                                 "velocity: |u| = %g at node (%zu, %zu, %zu) (x, y, z) is not below "
+                                 "the speed of sound %g (sqrt(T))",
+                                 speed, p % nx, p / nx % ny, p / nx / ny, sound);
+            throw error_line(run_failure::input,
+                             "velocity: |u| = %g at node (%zu, %zu) (x, y) is not below the "
+                             "speed of sound %g (sqrt(T))",
+                             speed, p % nx, p / nx, sound);
         }
-        set_initial_velocity(c_, start_, start.velocity_x, start.velocity_y);
+        set_initial_velocity(c_, start_, start.velocity_x, start.velocity_y, start.velocity_z);
     }
     if (c_.keys.gravity_reference_mean) c_.keys.gravity_reference = mean_fluid_density(c_, start_);
 }
@@ -146,16 +156,12 @@ void run::steps(int count)
     if (count <= 0) return;
     device_->steps(count);
     step_ += count;
-    if (!stepped_) {
-        stepped_ = true;
-        std::vector<double>().swap(start_);
-    }
 }
 
 void run::clear_solid(double *values, int per_node) const
 {
     if (c_.solid.empty()) return;
-    for (std::size_t p = 0; p < static_cast<std::size_t>(c_.nodes); p++)
+    for (std::size_t p = 0; p < c_.node_count(); p++)
         if (c_.solid[p])
             for (int k = 0; k < per_node; k++) values[per_node * p + k] = 0.0;
 }
@@ -166,55 +172,39 @@ void run::density(double *out)
     clear_solid(out, 1);
 }
 
-void run::velocity(double *pairs)
+void run::velocity(double *components)
 {
-    if (stepped_) {
-        device_->velocity_to(pairs);
-    } else {
-        // u = j / n of the start's distributions over its density, the
-        // momentum summed in the step's order.
-        const std::size_t nodes = static_cast<std::size_t>(c_.nodes);
-        const double *rho = start_.data() + kDensityPlane * nodes;
-        for (std::size_t p = 0; p < nodes; p++) {
-            double jx = 0.0, jy = 0.0;
-            for (int i = 0; i < 9; i++) {
-                jx += start_[i * nodes + p] * c_.cx[i];
-                jy += start_[i * nodes + p] * c_.cy[i];
-            }
-            pairs[2 * p] = sp_div(jx, rho[p]);
-            pairs[2 * p + 1] = sp_div(jy, rho[p]);
-        }
-    }
-    clear_solid(pairs, 2);
+    device_->velocity_to(components);
+    clear_solid(components, c_.dimensions());
 }
 
 void run::pressure(double *out)
 {
     density(out);
     const vdw::Fluid fluid{c_.tfluid, c_.tcritical};
-    for (std::size_t p = 0; p < static_cast<std::size_t>(c_.nodes); p++)
+    for (std::size_t p = 0; p < c_.node_count(); p++)
         out[p] = c_.is_solid(p) ? 0.0 : fluid.pressure(out[p]);
 }
 
 double run::total_density()
 {
-    std::vector<double> values(static_cast<std::size_t>(c_.nodes));
+    std::vector<double> values(c_.node_count());
     density(values.data());
     return lean::total_density(c_, values.data());
 }
 
 void run::write_snapshot()
 {
-    std::vector<double> values(static_cast<std::size_t>(c_.nodes));
+    std::vector<double> values(c_.node_count());
     density(values.data());
-    snapshots_->write(step_, values.data(), [this](double *pairs) { velocity(pairs); });
+    snapshots_->write(step_, values.data(), [this](double *u) { velocity(u); });
 }
 
 void run::write_checkpoint(const std::string &path)
 {
-    std::vector<double> state(static_cast<std::size_t>(kStatePlanes) * c_.nodes);
+    std::vector<double> state(static_cast<std::size_t>(state_planes(c_)) * c_.node_count());
     device_->state_to(state.data());
-    clear_solid(state.data() + static_cast<std::size_t>(kDensityPlane) * c_.nodes, 1);
+    clear_solid(state.data() + static_cast<std::size_t>(density_plane(c_)) * c_.node_count(), 1);
     lean::write_checkpoint(path, c_, state.data(), step_);
 }
 

@@ -36,13 +36,14 @@ struct run_start {
     // Whether a checkpoint at or past the run's last snapshot label leaves
     // nothing to do (the program); else any step continues (the package).
     bool finish_at_last_step = true;
-    // An initial density instead of the setup's, shape (nodes_y, nodes_x),
-    // checked as -hinit_file's; an initial velocity, nodes values each,
-    // below the speed of sound (the distributions start at the equilibrium
-    // of both).
+    // An initial density instead of the setup's, shape (nodes_y, nodes_x) or
+    // (nodes_z, nodes_y, nodes_x), checked as -hinit_file's; an initial
+    // velocity, a value a node of each component (z only in three
+    // dimensions), below the speed of sound (the distributions start at the
+    // equilibrium of both).
     array_view density;
-    const double *velocity_x = nullptr, *velocity_y = nullptr;
-    // Solid nodes instead of -hsolid_file, shape (nodes_y, nodes_x).
+    const double *velocity_x = nullptr, *velocity_y = nullptr, *velocity_z = nullptr;
+    // Solid nodes instead of -hsolid_file, of the density's shape.
     mask_view solid;
     FILE *console = nullptr;  // the snapshot lines (iter=... ntot=...); null: none
 };
@@ -76,12 +77,13 @@ public:
     // Frees the device memory, each call's status examined.
     void release();
 
-    // The fields a snapshot shows at the current step, c.nodes values (the
-    // velocity (ux, uy) pairs); solid nodes 0. The velocity is that of the
-    // level the last step started from; before any step, that of the
-    // start's distributions over its density.
+    // The fields a snapshot shows at the current step, a value a node (x
+    // fastest, then y, then z; the velocity's 2 or 3 components a node);
+    // solid nodes 0. The velocity is that of the level the last step started
+    // from; before any step, that of the start's distributions over its
+    // density.
     void density(double *out);
-    void velocity(double *pairs);
+    void velocity(double *components);
     void pressure(double *out);
     double total_density();
 
@@ -96,12 +98,11 @@ private:
     void clear_solid(double *values, int per_node) const;
 
     configuration c_;
-    std::vector<double> start_;  // the state it started from, until its first step
+    std::vector<double> start_;  // the state it starts from, until the device has it
     std::unique_ptr<device_state> device_;
     std::unique_ptr<snapshot_writer> snapshots_;
     std::string tag_;
     int step_ = 0;
-    bool stepped_ = false;
     bool finished_ = false;
     std::string note_;
 };

@@ -51,23 +51,28 @@ void snapshot_writer::add_to_collection(int step, const std::string &file)
 void snapshot_writer::write_vti(int step, const double *density,
                                 const std::function<void(double *pairs)> &velocity)
 {
-    const std::size_t nodes = static_cast<std::size_t>(c_.nodes);
-    std::vector<double> pairs(2 * nodes), ux(nodes), uy(nodes), pressure(nodes);
-    velocity(pairs.data());
+    const std::size_t nodes = c_.node_count();
+    const int d = c_.dimensions();
+    std::vector<double> u(d * nodes), ux(nodes), uy(nodes), uz(d == 3 ? nodes : 0),
+        pressure(nodes);
+    velocity(u.data());
     const vdw::Fluid fluid{c_.tfluid, c_.tcritical};
     for (std::size_t p = 0; p < nodes; p++) {
         const bool solid = c_.is_solid(p);
-        ux[p] = solid ? 0.0 : pairs[2 * p];
-        uy[p] = solid ? 0.0 : pairs[2 * p + 1];
+        ux[p] = solid ? 0.0 : u[d * p];
+        uy[p] = solid ? 0.0 : u[d * p + 1];
+        if (d == 3) uz[p] = solid ? 0.0 : u[d * p + 2];
         pressure[p] = solid ? 0.0 : fluid.pressure(density[p]);
     }
     vti::fields f;
     f.nx = c_.keys.nodes_x;
     f.ny = c_.keys.nodes_y;
+    f.nz = c_.keys.nodes_z;
     f.spacing = c_.delta_space;
     f.density = density;
     f.velocity_x = ux.data();
     f.velocity_y = uy.data();
+    if (d == 3) f.velocity_z = uz.data();
     f.pressure = pressure.data();
     f.solid = c_.solid.empty() ? nullptr : c_.solid.data();
     const std::string name = file_name("PV%s.%09d.vti", step);
@@ -80,9 +85,8 @@ void snapshot_writer::write_vti(int step, const double *density,
 double total_density(const configuration &c, const double *density)
 {
     double ntot = 0.0;
-    for (int y = 0; y < c.keys.nodes_y; y++)
-        for (int x = 0; x < c.keys.nodes_x; x++)
-            ntot = density[static_cast<std::size_t>(y) * c.keys.nodes_x + x] + ntot;
+    const std::size_t nodes = c.node_count();
+    for (std::size_t p = 0; p < nodes; p++) ntot = density[p] + ntot;
     return ntot;
 }
 
@@ -90,10 +94,20 @@ void snapshot_writer::write(int step, const double *density,
                             const std::function<void(double *pairs)> &velocity)
 {
     double ntot;
-    if (c_.keys.output == output_kind::vti) {
-        // The console line alone, summed as the snapshot writer sums it.
+    if (c_.keys.output == output_kind::vti || c_.dimensions() == 3) {
+        // The console line, summed as the snapshot writer sums it (over the
+        // whole lattice); in three dimensions the classic files show its
+        // middle layer.
         ntot = total_density(c_, density);
         if (console_) std::fprintf(console_, "iter=%10.10d  ntot=%25.20e\n", step, ntot);
+        if (c_.keys.output != output_kind::vti) {
+            const std::size_t layer =
+                static_cast<std::size_t>(c_.keys.nodes_x) * static_cast<std::size_t>(c_.keys.nodes_y);
+            write_snapshot_files(folder_.c_str(), tag_.c_str(),
+                                 density + layer * static_cast<std::size_t>(c_.keys.nodes_z / 2),
+                                 c_.keys.nodes_x, c_.keys.nodes_y, step, 1.0, 0.0, 2.0,
+                                 c_.delta_space, nullptr);
+        }
     } else {
         ntot = write_snapshot_files(folder_.c_str(), tag_.c_str(), density, c_.keys.nodes_x,
                                     c_.keys.nodes_y, step, 1.0, 0.0, 2.0, c_.delta_space,

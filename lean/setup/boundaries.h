@@ -30,13 +30,17 @@ struct ghost_table {
     std::vector<int> source;     // padded home cells of fluid nodes
     std::vector<double> weight;  // their weights, summing to 1 per ghost
     std::vector<double> shift;   // multiples of s = h h_w / kappa, times s
-    std::vector<int> layer;      // 1 next to the fluid, 2 one cell further
+    std::vector<int> layer;      // 1 next to the fluid, 2 one cell further, 0 in the
+                                 // periodic images (of a direction without walls)
 };
 
-struct boundary_geometry {
-    std::vector<unsigned> links;  // one link word per padded cell
+template <class Link>
+struct boundary_geometry_of {
+    std::vector<Link> links;  // one link word per padded cell
     ghost_table ghosts;
 };
+using boundary_geometry = boundary_geometry_of<unsigned>;
+using boundary_geometry3 = boundary_geometry_of<unsigned long long>;
 
 // The geometry for a lattice of nx x ny nodes on padded planes of `row`
 // cells per row and `plane_cells` cells, the lattice's node (ix, iy) at cell
@@ -53,5 +57,15 @@ struct boundary_geometry {
 boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_cells,
                                    bool walls_x, bool walls_y,
                                    const std::vector<unsigned char> &solid_nodes, double s);
+
+// The same for a three-dimensional lattice of nx x ny x nz nodes in a box of
+// `row` cells per row, `slab` cells per layer and `box_cells` cells, node
+// (ix, iy, iz) at cell (ix + nw) + (iy + nw) row + (iz + nw) slab, with
+// D3Q19's links (bit i (1 .. 18): the cell minus e_i is solid; bit 18 + i:
+// the cell minus 2 e_i) and the same ghost rules (the means weighted 2 along
+// the axes, 1 along the edges, as the set's weights 1/18 and 1/36).
+boundary_geometry3 build_boundaries3(int nx, int ny, int nz, int nw, int row, int slab,
+                                     int box_cells, bool walls_x, bool walls_y, bool walls_z,
+                                     const std::vector<unsigned char> &solid_nodes, double s);
 
 }  // namespace lean

@@ -9,10 +9,13 @@
 
 namespace lean {
 
-// Planes of a state on the host, each c.nodes values (x fastest): the nine
-// distributions, then the density a snapshot shows.
-constexpr int kStatePlanes = 10;
+// Planes of a state on the host, each c.node_count() values (x fastest,
+// then y, then z): the distributions (9 of D2Q9, or 19 of D3Q19), then the
+// density a snapshot shows.
+constexpr int kStatePlanes = 10;  // (two dimensions)
 constexpr int kDensityPlane = 9;
+inline int state_planes(const configuration &c) { return c.velocities() + 1; }
+inline int density_plane(const configuration &c) { return c.velocities(); }
 
 // The initial state of the configuration: its distributions and density.
 // The noisy start draws what drand48 draws in a fresh process (glibc: from
@@ -20,10 +23,11 @@ constexpr int kDensityPlane = 9;
 std::vector<double> initial_state(const configuration &c);
 
 // Sets every fluid node's distributions to the equilibrium of its density
-// moving with the velocity (ux, uy), c.nodes values each, in solver units:
+// moving with the velocity (ux, uy[, uz]), c.node_count() values each, in
+// solver units:
 //     f_l = w_l n (1 + c_l.u / cs^2 + (c_l.u)^2 / (2 cs^4) - u^2 / (2 cs^2)).
-// Solid nodes stay empty.
+// uz is null in two dimensions. Solid nodes stay empty.
 void set_initial_velocity(const configuration &c, std::vector<double> &state, const double *ux,
-                          const double *uy);
+                          const double *uy, const double *uz);
 
 }  // namespace lean

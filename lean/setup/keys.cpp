@@ -80,11 +80,14 @@ key_value get_reference(const settings &s)
 }
 
 bool is_shape(const settings &s) { return s.shape(); }
+bool is_shape_3d(const settings &s) { return s.shape() && s.three_dimensional(); }
+bool is_3d(const settings &s) { return s.three_dimensional(); }
 bool is_file(const settings &s) { return s.init == init_kind::file; }
 bool has_solid(const settings &s) { return s.has_solid(); }
 bool has_gravity(const settings &s) { return s.has_gravity(); }
 
 const key_range kPositiveNodes{0.0, kInfinity, true, false, "%s %g is not a positive number of nodes"};
+const key_range kLayers{1.0, 2147483647.0, false, false, "%s %g is not a number of nodes of 1 or more"};
 const key_range kDensity{0.0, 3.0, true, true,
                          "%s %g is not a density between 0 and 3 (the fluid's excluded volume)"};
 
@@ -132,6 +135,9 @@ std::vector<key> make_table()
               FIELD(rho_zero)),
         every("-htau", k::real, "> 0", "the relaxation time", false, FIELD(tau)),
 
+        own("-hnodes_z", k::integer, {}, "1 or more", "1",
+            "nodes along z: 1 a two-dimensional lattice, more a three-dimensional one", false,
+            &kLayers, nullptr, nullptr, FIELD(nodes_z)),
         own("-hinit", k::word, {"noise", "slab", "drop", "bubble", "file"}, "a word", "noise",
             "the initial state: the noisy start, a liquid band across y, a liquid disc in "
             "vapour, a vapour disc in liquid, or a density from -hinit_file",
@@ -142,6 +148,11 @@ std::vector<key> make_table()
         own("-hinit_y", k::real, {}, "a node coordinate, -0.5 to nodes_y - 0.5",
             "the lattice centre", "y of the shape's centre", true, nullptr, is_shape, kShapeKeys,
             FIELD(init_y)),
+        own("-hinit_z", k::real, {}, "a node coordinate, -0.5 to nodes_z - 0.5",
+            "the lattice centre", "z of the shape's centre (three-dimensional lattices)", true,
+            nullptr, is_shape_3d,
+            "it applies to -hinit slab, drop and bubble on a three-dimensional lattice",
+            FIELD(init_z)),
         own("-hinit_radius", k::real, {}, "> 0", "none (a shape needs it)",
             "radius of a drop or bubble, half thickness of a slab, in nodes", true,
             &kPositiveNodes, is_shape, kShapeKeys, FIELD(init_radius)),
@@ -160,8 +171,8 @@ std::vector<key> make_table()
         own("-hinit_file", k::path, {}, "a .npy array or a PV*.vtk snapshot", "none",
             "the initial density of -hinit file", true, nullptr, is_file,
             "it applies to -hinit file", FIELD(init_file)),
-        own("-hwalls", k::word, {"none", "x", "y", "xy"}, "a word", "none",
-            "solid no-slip walls at the x edges, the y edges or both; other directions periodic",
+        own("-hwalls", k::word, {"none", "x", "y", "xy", "z", "xz", "yz", "xyz"}, "a word", "none",
+            "solid no-slip walls at the edges of the directions named; the others periodic",
             false, nullptr, nullptr, nullptr, FIELD(walls)),
         own("-hwall_wetting", k::real, {},
             "|h_w| up to the value at which the liquid (or the vapour) wets completely",
@@ -177,12 +188,18 @@ std::vector<key> make_table()
         own("-hgravity_y", k::real, {}, "|g| dt c / cs^2 below 1", "0",
             "y of the acceleration of a body force on the fluid", false, nullptr, nullptr, nullptr,
             FIELD(gravity_y)),
+        own("-hgravity_z", k::real, {}, "|g| dt c / cs^2 below 1", "0",
+            "z of the acceleration of a body force on the fluid (three-dimensional lattices)",
+            false, nullptr, is_3d, "the lattice is two-dimensional (-hnodes_z 1)",
+            FIELD(gravity_z)),
         own("-hgravity_reference", k::reference, {"mean"}, "mean, or a density of 0 or more", "0",
             "the density whose weight the force leaves out (mean: the initial mean density)",
             false, nullptr, has_gravity, "there is no gravity (-hgravity_x, -hgravity_y)",
             &set_reference, &get_reference),
-        own("-houtput", k::word, {"classic", "vti", "both"}, "a word", "classic",
-            "the snapshots: BP, BV and PV files, .vti files with a .pvd collection, or both",
+        own("-houtput", k::word, {"classic", "vti", "both"}, "a word",
+            "classic (vti for nodes_z > 1)",
+            "the snapshots: BP, BV and PV files (of the middle layer z = nodes_z / 2), .vti files "
+            "with a .pvd collection, or both",
             true, nullptr, nullptr, nullptr, FIELD(output)),
         own("-hscheme", k::word, {"upwind", "lax_wendroff"}, "a word", "upwind",
             "the propagation: first-order upwind, or Lax-Wendroff of the equilibrium part", false,

@@ -12,7 +12,8 @@ namespace lean {
 // The choices of the keys that take a word; each enum's values are in the
 // order of its words in the table (and of their numbers in the checkpoint).
 enum class init_kind { noise, slab, drop, bubble, file };
-enum class walls_kind { none, x, y, xy };
+// (walls: a bit for each walled direction, x 1, y 2, z 4)
+enum class walls_kind { none, x, y, xy, z, xz, yz, xyz };
 enum class output_kind { classic, vti, both };
 enum class scheme_kind { upwind, lax_wendroff };
 
@@ -24,8 +25,10 @@ struct settings {
     double RTzero = 0.0, temperature = 0.0, delta_time = 0.0, kappa = 0.0, rho_zero = 0.0,
            tau = 0.0;
 
+    int nodes_z = 1;  // nodes along z: 1 is a two-dimensional lattice
+
     init_kind init = init_kind::noise;
-    double init_x = 0.0, init_y = 0.0;  // centre, in node coordinates (node ix at x = ix)
+    double init_x = 0.0, init_y = 0.0, init_z = 0.0;  // centre, in node coordinates (node ix at x = ix)
     double init_radius = 0.0;           // nodes: radius, or a slab's half thickness
     double init_liquid = 0.0, init_vapour = 0.0;
     double init_width = 0.0;            // nodes: W of the tanh profile
@@ -38,7 +41,7 @@ struct settings {
     std::string solid_file;
     bool solid_array = false;           // solid nodes handed over as an array instead
 
-    double gravity_x = 0.0, gravity_y = 0.0;  // acceleration, solver units
+    double gravity_x = 0.0, gravity_y = 0.0, gravity_z = 0.0;  // acceleration, solver units
     bool gravity_reference_mean = false;      // -hgravity_reference mean
     double gravity_reference = 0.0;           // density whose weight is not felt
 
@@ -53,9 +56,11 @@ struct settings {
     {
         return walls != walls_kind::none || !solid_file.empty() || solid_array;
     }
-    bool has_gravity() const { return gravity_x != 0.0 || gravity_y != 0.0; }
-    bool walls_x() const { return walls == walls_kind::x || walls == walls_kind::xy; }
-    bool walls_y() const { return walls == walls_kind::y || walls == walls_kind::xy; }
+    bool has_gravity() const { return gravity_x != 0.0 || gravity_y != 0.0 || gravity_z != 0.0; }
+    bool walls_x() const { return (static_cast<int>(walls) & 1) != 0; }
+    bool walls_y() const { return (static_cast<int>(walls) & 2) != 0; }
+    bool walls_z() const { return (static_cast<int>(walls) & 4) != 0; }
+    bool three_dimensional() const { return nodes_z > 1; }
 };
 
 enum class key_kind {

@@ -167,11 +167,15 @@ public:
         if (!slab && !s_.walls_y() && 2.0 * r >= s_.nodes_y)
             reject("-hinit_radius %g: the %s's diameter %g does not fit the periodic -hnodes_y %d",
                    r, what, 2.0 * r, s_.nodes_y);
-        long inside = 0;
-        for (int iy = 0; iy < s_.nodes_y; ++iy)
-            for (int ix = 0; ix < s_.nodes_x; ++ix) inside += shape_distance(c_, ix, iy) < r;
+        if (!slab && s_.three_dimensional() && !s_.walls_z() && 2.0 * r >= s_.nodes_z)
+            reject("-hinit_radius %g: the %s's diameter %g does not fit the periodic -hnodes_z %d",
+                   r, what, 2.0 * r, s_.nodes_z);
+        long long inside = 0;
+        for (int iz = 0; iz < s_.nodes_z; ++iz)
+            for (int iy = 0; iy < s_.nodes_y; ++iy)
+                for (int ix = 0; ix < s_.nodes_x; ++ix) inside += shape_distance(c_, ix, iy, iz) < r;
         if (inside == 0) reject("-hinit_radius %g: the %s covers no node of the lattice", r, what);
-        if (inside == static_cast<long>(s_.nodes_x) * s_.nodes_y)
+        if (inside == static_cast<long long>(c_.node_count()))
             reject("-hinit_radius %g: the %s covers the whole lattice", r, what);
     }
 
@@ -181,8 +185,10 @@ public:
         const char *what = init_name(s_.init);
         if (!given("-hinit_x")) s_.init_x = 0.5 * (s_.nodes_x - 1);
         if (!given("-hinit_y")) s_.init_y = 0.5 * (s_.nodes_y - 1);
+        if (!given("-hinit_z")) s_.init_z = 0.5 * (s_.nodes_z - 1);
         check_coordinate("-hinit_x", s_.init_x, s_.nodes_x);
         check_coordinate("-hinit_y", s_.init_y, s_.nodes_y);
+        check_coordinate("-hinit_z", s_.init_z, s_.nodes_z);
         if (!given("-hinit_radius"))
             reject("-hinit %s needs -hinit_radius (nodes: the %s)", what,
                    s_.init == init_kind::slab ? "half thickness" : "radius");
@@ -226,7 +232,7 @@ public:
         if (!s_.solid_file.empty()) {
             const char *path = s_.solid_file.c_str();
             const user_files::reason why =
-                user_files::read_solid_mask(path, s_.nodes_x, s_.nodes_y, c_.solid);
+                user_files::read_solid_mask(path, s_.nodes_x, s_.nodes_y, s_.nodes_z, c_.solid);
             if (!why.empty()) reject_file("-hsolid_file", path, why);
             if (std::find(c_.solid.begin(), c_.solid.end(), 0) == c_.solid.end())
                 reject("-hsolid_file %s: every node is solid: no fluid is left", path);
@@ -237,8 +243,8 @@ public:
             // A resumed run takes its state from the checkpoint.
             if (!resuming) {
                 const char *path = s_.init_file.c_str();
-                const user_files::reason why =
-                    user_files::read_density(path, s_.nodes_x, s_.nodes_y, c_.init_density);
+                const user_files::reason why = user_files::read_density(
+                    path, s_.nodes_x, s_.nodes_y, s_.nodes_z, c_.init_density);
                 if (!why.empty()) reject_file("-hinit_file", path, why);
             }
         }
@@ -281,14 +287,19 @@ public:
     // f_eq) cannot be carried by the scheme.
     void check_gravity()
     {
-        const double g = std::hypot(s_.gravity_x, s_.gravity_y);
-        const double largest = c_.chic2 / (c_.bbspeed * s_.delta_time);
+        const double g = std::sqrt(s_.gravity_x * s_.gravity_x + s_.gravity_y * s_.gravity_y +
+                                   s_.gravity_z * s_.gravity_z);
+        const double largest = c_.chic2 / (c_.bbspeed * std::fabs(s_.delta_time));
         if (!(g < largest) && g > 0.0) {
-            const bool y = std::fabs(s_.gravity_y) > std::fabs(s_.gravity_x);
+            // (the largest component named)
+            const double a[3] = {std::fabs(s_.gravity_x), std::fabs(s_.gravity_y),
+                                 std::fabs(s_.gravity_z)};
+            const int k = a[2] > a[1] && a[2] > a[0] ? 2 : a[1] > a[0] ? 1 : 0;
+            const char *const names[3] = {"-hgravity_x", "-hgravity_y", "-hgravity_z"};
+            const double values[3] = {s_.gravity_x, s_.gravity_y, s_.gravity_z};
             reject("%s %g: the body force would change the distributions by more than "
                    "themselves in one step (|g| dt c / cs^2 = %.3g); |g| must stay below %.3g",
-                   y ? "-hgravity_y" : "-hgravity_x", y ? s_.gravity_y : s_.gravity_x,
-                   g / largest, largest);
+                   names[k], values[k], g / largest, largest);
         }
     }
 
@@ -301,12 +312,20 @@ public:
             if (given("-hsolid_file"))
                 reject("-hsolid_file %s: the solid nodes are handed over as an array",
                        table_.value("-hsolid_file"));
-            const user_files::reason why =
-                user_files::mask_array(solid.shape, solid.values, s_.nodes_x, s_.nodes_y, c_.solid);
-            if (!why.empty()) reject("solid: %s", why.c_str());
             s_.solid_array = true;
         }
         read_own_keys();
+        if (solid.values) {
+            const user_files::reason why = user_files::mask_array(
+                solid.shape, solid.values, s_.nodes_x, s_.nodes_y, s_.nodes_z, c_.solid);
+            if (!why.empty()) reject("solid: %s", why.c_str());
+        }
+        if (!s_.three_dimensional() && s_.walls_z())
+            reject("-hwalls %s has no effect along z: the lattice is two-dimensional (-hnodes_z 1)",
+                   table_.value("-hwalls"));
+        // Three-dimensional snapshots are .vti files unless the classic ones
+        // (of the middle layer) are asked for.
+        if (s_.three_dimensional() && !given("-houtput")) s_.output = output_kind::vti;
         if (s_.shape()) complete_shape();
         check_wetting();
         check_gravity();
@@ -355,7 +374,7 @@ configuration read_configuration(const parameter_table &table, const char *path,
     return c;
 }
 
-double shape_distance(const configuration &c, int ix, int iy)
+double shape_distance(const configuration &c, int ix, int iy, int iz)
 {
     const settings &s = c.keys;
     // In a periodic direction the nearest image of the centre counts.
@@ -366,14 +385,16 @@ double shape_distance(const configuration &c, int ix, int iy)
     const double dx = separation(ix - s.init_x, s.nodes_x, !s.walls_x());
     if (s.init == init_kind::slab) return std::fabs(dx);
     const double dy = separation(iy - s.init_y, s.nodes_y, !s.walls_y());
-    return std::sqrt(dx * dx + dy * dy);
+    if (!s.three_dimensional()) return std::sqrt(dx * dx + dy * dy);
+    const double dz = separation(iz - s.init_z, s.nodes_z, !s.walls_z());
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-double liquid_fraction(const configuration &c, int ix, int iy)
+double liquid_fraction(const configuration &c, int ix, int iy, int iz)
 {
     const settings &s = c.keys;
     const double shape =
-        0.5 + 0.5 * std::tanh((s.init_radius - shape_distance(c, ix, iy)) / s.init_width);
+        0.5 + 0.5 * std::tanh((s.init_radius - shape_distance(c, ix, iy, iz)) / s.init_width);
     double liquid = s.init == init_kind::bubble ? 1.0 - shape : shape;
     if (s.init_pool) {
         const double pool = 0.5 + 0.5 * std::tanh((s.init_pool_level - iy) / s.init_width);

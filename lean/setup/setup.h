@@ -37,6 +37,15 @@ struct configuration {
     // The label of the last snapshot: last_iter + ncycles * niter_cycle.
     int last_step() const;
     bool is_solid(std::size_t node) const { return !solid.empty() && solid[node] != 0; }
+    // Nodes of the lattice, nodes_x * nodes_y * nodes_z, and its dimensions (2 or 3).
+    std::size_t node_count() const
+    {
+        return static_cast<std::size_t>(keys.nodes_x) * static_cast<std::size_t>(keys.nodes_y) *
+               static_cast<std::size_t>(keys.nodes_z);
+    }
+    int dimensions() const { return keys.three_dimensional() ? 3 : 2; }
+    // Distributions of a node: 9 (D2Q9) or 19 (D3Q19).
+    int velocities() const { return keys.three_dimensional() ? 19 : 9; }
 };
 
 // The configuration of the parameters `table` read from `path`: the twelve
@@ -61,14 +70,15 @@ configuration read_configuration(const parameter_table &table, const char *path,
 // The velocity set of the twelve keys (init_base_vectors), as read_configuration sets it.
 void set_velocity_set(configuration &c);
 
-// Liquid fraction of node (ix, iy) in the initial state of a slab, drop or
-// bubble (with a pool, if one is given): 0 vapour, 1 liquid, joined by the
-// tanh profile of width init_width.
-double liquid_fraction(const configuration &c, int ix, int iy);
+// Liquid fraction of node (ix, iy, iz) in the initial state of a slab, drop
+// or bubble (with a pool, if one is given): 0 vapour, 1 liquid, joined by
+// the tanh profile of width init_width. A pool lies below a flat surface
+// across y, in three dimensions as in two.
+double liquid_fraction(const configuration &c, int ix, int iy, int iz = 0);
 
-// Distance of node (ix, iy) from the initial shape's centre, in nodes: along
-// x for a slab, else in the plane; in a periodic direction to the nearest
-// image of the centre.
-double shape_distance(const configuration &c, int ix, int iy);
+// Distance of node (ix, iy, iz) from the initial shape's centre, in nodes:
+// along x for a slab, else in the plane (the space, in three dimensions); in
+// a periodic direction to the nearest image of the centre.
+double shape_distance(const configuration &c, int ix, int iy, int iz = 0);
 
 }  // namespace lean

@@ -64,21 +64,19 @@ std::string without_newline(std::string text)
     raise(PyExc_ValueError, message);
 }
 
-using array2 = nb::ndarray<nb::numpy, double, nb::ndim<2>, nb::c_contig>;
-using array3 = nb::ndarray<nb::numpy, double, nb::ndim<3>, nb::c_contig>;
+using array_out = nb::ndarray<nb::numpy, double, nb::c_contig>;
 using input_array = nb::ndarray<const double, nb::c_contig, nb::device::cpu>;
 using input_mask = nb::ndarray<const std::uint8_t, nb::c_contig, nb::device::cpu>;
 
 // A new array that owns its values.
-template <class Array>
-Array owned_array(std::initializer_list<size_t> shape, double **data)
+array_out owned_array(const std::vector<size_t> &shape, double **data)
 {
     size_t count = 1;
     for (size_t n : shape) count *= n;
     double *values = new double[count];
     nb::capsule owner(values, [](void *p) noexcept { delete[] static_cast<double *>(p); });
     *data = values;
-    return Array(values, shape, owner);
+    return array_out(values, shape.size(), shape.data(), owner);
 }
 
 template <class Array>
@@ -97,7 +95,8 @@ public:
     // with the velocity (vx, vy) if given, with the solid nodes of `solid`
     // if given, or from the checkpoint file `checkpoint` if not empty.
     simulation(std::string text, std::string name, std::string folder, nb::object density,
-               nb::object vx, nb::object vy, nb::object solid, std::string checkpoint)
+               nb::object vx, nb::object vy, nb::object vz, nb::object solid,
+               std::string checkpoint)
     {
         lean::run_start start;
         start.parameter_path = std::move(name);
@@ -106,7 +105,7 @@ public:
         start.folder = std::move(folder);
         start.checkpoint = std::move(checkpoint);
         start.finish_at_last_step = false;
-        input_array d, ux, uy;
+        input_array d, ux, uy, uz;
         input_mask s;
         if (!density.is_none()) {
             d = nb::cast<input_array>(density);
@@ -117,6 +116,10 @@ public:
             uy = nb::cast<input_array>(vy);
             start.velocity_x = ux.data();
             start.velocity_y = uy.data();
+            if (!vz.is_none()) {
+                uz = nb::cast<input_array>(vz);
+                start.velocity_z = uz.data();
+            }
         }
         if (!solid.is_none()) {
             s = nb::cast<input_mask>(solid);
@@ -180,29 +183,29 @@ public:
                                           ": total density is not finite");
     }
 
-    array2 density()
+    array_out density()
     {
         const auto lock = hold();
         double *out;
-        array2 a = owned_array<array2>({rows(), columns()}, &out);
+        array_out a = owned_array(shape(0), &out);
         guarded([&] { run_->density(out); });
         return a;
     }
 
-    array3 velocity()
+    array_out velocity()
     {
         const auto lock = hold();
         double *out;
-        array3 a = owned_array<array3>({rows(), columns(), 2}, &out);
+        array_out a = owned_array(shape(run_->config().dimensions()), &out);
         guarded([&] { run_->velocity(out); });
         return a;
     }
 
-    array2 pressure()
+    array_out pressure()
     {
         const auto lock = hold();
         double *out;
-        array2 a = owned_array<array2>({rows(), columns()}, &out);
+        array_out a = owned_array(shape(0), &out);
         guarded([&] { run_->pressure(out); });
         return a;
     }
@@ -265,8 +268,18 @@ private:
         }
     }
 
-    size_t rows() const { return static_cast<size_t>(run_->config().keys.nodes_y); }
-    size_t columns() const { return static_cast<size_t>(run_->config().keys.nodes_x); }
+    // (nodes_y, nodes_x) or (nodes_z, nodes_y, nodes_x), with `components`
+    // a node where not 0.
+    std::vector<size_t> shape(int components) const
+    {
+        const lean::settings &s = run_->config().keys;
+        std::vector<size_t> dims;
+        if (s.three_dimensional()) dims.push_back(static_cast<size_t>(s.nodes_z));
+        dims.push_back(static_cast<size_t>(s.nodes_y));
+        dims.push_back(static_cast<size_t>(s.nodes_x));
+        if (components > 0) dims.push_back(static_cast<size_t>(components));
+        return dims;
+    }
 
     std::unique_ptr<lean::run> run_;
     std::mutex mutex_;
@@ -282,10 +295,10 @@ NB_MODULE(_core, m)
 
     nb::class_<simulation>(m, "Core")
         .def(nb::init<std::string, std::string, std::string, nb::object, nb::object, nb::object,
-                      nb::object, std::string>(),
+                      nb::object, nb::object, std::string>(),
              nb::arg("text"), nb::arg("name"), nb::arg("folder"), nb::arg("density").none(),
              nb::arg("velocity_x").none(), nb::arg("velocity_y").none(),
-             nb::arg("solid").none(), nb::arg("checkpoint"))
+             nb::arg("velocity_z").none(), nb::arg("solid").none(), nb::arg("checkpoint"))
         .def("step", &simulation::step, nb::arg("count"))
         .def("density", &simulation::density)
         .def("velocity", &simulation::velocity)

@@ -2,8 +2,10 @@
 
     from vdwflow import checkpoint
     state = checkpoint.load("run/20261208-132834/vdwflow.checkpoint")
-    state["f"]        # the nine distributions, shape (9, nodes_y, nodes_x)
-    state["density"]  # the density a snapshot shows, shape (nodes_y, nodes_x)
+    state["f"]        # the distributions, shape (9, nodes_y, nodes_x), or
+                      # (19, nodes_z, nodes_y, nodes_x) for a three-dimensional run
+    state["density"]  # the density a snapshot shows, shape (nodes_y, nodes_x) or
+                      # (nodes_z, nodes_y, nodes_x)
     state["step"], state["nodes_x"], state["temperature"], state["scheme"], ...
 
 The format is described in docs/checkpoint.md; the checksum is checked.
@@ -17,8 +19,7 @@ import numpy as np
 from . import keys as _keys
 
 MAGIC = b"VDWCHKPT"
-VERSIONS = {1: 128, 2: 256}  # format version: header bytes
-PLANES = 10
+VERSIONS = {1: 128, 2: 256, 3: 256}  # format version: header bytes
 # Fields of the header after the magic, at their offsets (docs/checkpoint.md).
 FIELDS = ("version", "byte_order", "nodes_x", "nodes_y", "step", "planes", "RTzero",
           "temperature", "delta_time", "kappa", "rho_zero", "tau", "last_iter",
@@ -28,6 +29,9 @@ LAYOUT = "8sIIiiii6d3i"
 FIELDS_2 = ("walls", "wall_wetting", "gravity_x", "gravity_y", "gravity_reference",
             "solid_crc", "gravity_reference_mean", "output", "scheme")
 LAYOUT_2 = "i4dIiii"
+# Version 3, three-dimensional lattices: nodes_z and gravity_z.
+FIELDS_3 = ("nodes_z", "gravity_z")
+LAYOUT_3 = "i4xd"
 # The choices are stored as their numbers: the order of the key's words.
 CHOICES = {"walls": _keys.words("-hwalls"), "output": _keys.words("-houtput"),
            "scheme": _keys.words("-hscheme")}
@@ -59,17 +63,22 @@ def load(path="vdwflow.checkpoint"):
         for field, choices in CHOICES.items():
             n = header[field]
             header[field] = choices[n] if 0 <= n < len(choices) else "unknown"
-    nx, ny = header["nodes_x"], header["nodes_y"]
-    expected = header_bytes + header["planes"] * nx * ny * 8 + 4
+    header.update({"nodes_z": 1, "gravity_z": 0.0})
+    if header["version"] >= 3 and len(data) >= header_bytes:
+        header.update(zip(FIELDS_3, struct.unpack_from(order + LAYOUT_3, data, 144)))
+    nx, ny, nz = header["nodes_x"], header["nodes_y"], header["nodes_z"]
+    expected = header_bytes + header["planes"] * nx * ny * nz * 8 + 4
     if len(data) != expected:
-        raise CheckpointError(f"{path}: {len(data)} bytes, a checkpoint of {nx} x {ny} "
+        lattice = f"{nx} x {ny}" + (f" x {nz}" if nz > 1 else "")
+        raise CheckpointError(f"{path}: {len(data)} bytes, a checkpoint of {lattice} "
                               f"nodes has {expected}")
     stored = struct.unpack_from(order + "I", data, len(data) - 4)[0]
     if zlib.crc32(data[:-4]) != stored:
         raise CheckpointError(f"{path}: checksum mismatch, the file is damaged")
-    planes = np.frombuffer(data, dtype=np.dtype(order + "f8"), count=header["planes"] * nx * ny,
-                           offset=header_bytes).reshape(header["planes"], ny, nx)
+    shape = (header["planes"],) + ((nz,) if nz > 1 else ()) + (ny, nx)
+    planes = np.frombuffer(data, dtype=np.dtype(order + "f8"), count=header["planes"] * nx * ny * nz,
+                           offset=header_bytes).reshape(shape)
     state = dict(header)
-    state["f"] = planes[:9]
-    state["density"] = planes[9]
+    state["f"] = planes[:-1]
+    state["density"] = planes[-1]
     return state

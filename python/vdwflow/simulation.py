@@ -149,14 +149,16 @@ class Simulation:
     keys
         More keys, on top of `parameters`: Simulation("run.input", nodes_x=256).
     density
-        An initial density, shape (nodes_y, nodes_x), instead of the setup's
+        An initial density, shape (nodes_y, nodes_x) (a three-dimensional
+        lattice: (nodes_z, nodes_y, nodes_x)), instead of the setup's
         (-hinit ... keys): checked as -hinit_file is.
     velocity
-        An initial velocity, shape (nodes_y, nodes_x, 2) (x and y components,
+        An initial velocity, shape (nodes_y, nodes_x, 2) (x and y components;
+        (nodes_z, nodes_y, nodes_x, 3) on a three-dimensional lattice,
         solver units), for the initial density of the setup or of `density`;
         the distributions start at the equilibrium of both.
     solid
-        Solid nodes, shape (nodes_y, nodes_x), any non-zero value solid,
+        Solid nodes, of the density's shape, any non-zero value solid,
         instead of -hsolid_file (obstacles, a porous medium); walls and
         wetting as with the file.
     folder
@@ -191,26 +193,43 @@ class Simulation:
             if solid.dtype.kind == "f" and not np.all(np.isfinite(solid)):
                 raise ValueError("solid: not every value is a finite number")
             solid = np.ascontiguousarray(solid != 0, dtype=np.uint8)
-        vx = vy = None
+        vx = vy = vz = None
         if velocity is not None:
             if checkpoint is not None:
                 raise ValueError("velocity= with a checkpoint: the checkpoint holds the state")
             velocity = np.asarray(velocity, dtype=np.float64)
-            shape = (int(self._keys.get("-hnodes_y", "0").split(".")[0] or 0),
-                     int(self._keys.get("-hnodes_x", "0").split(".")[0] or 0), 2)
-            if velocity.ndim != 3 or velocity.shape[2] != 2:
-                raise ValueError(f"velocity: shape {velocity.shape}, not (nodes_y, nodes_x, 2)")
+            lattice = self._lattice_shape()
+            shape = lattice + (len(lattice),)
+            names = "(nodes_z, nodes_y, nodes_x, 3)" if len(lattice) == 3 else \
+                "(nodes_y, nodes_x, 2)"
+            if velocity.ndim != len(shape) or velocity.shape[-1] != len(lattice):
+                raise ValueError(f"velocity: shape {velocity.shape}, not {names}")
             if velocity.shape != shape:
                 raise ValueError(f"velocity: shape {velocity.shape} does not match the lattice "
-                                 f"(nodes_y, nodes_x, 2) = {shape}")
+                                 f"{names} = {shape}")
             if not np.all(np.isfinite(velocity)):
                 raise ValueError("velocity: not every value is a finite number")
             vx = np.ascontiguousarray(velocity[..., 0])
             vy = np.ascontiguousarray(velocity[..., 1])
+            if len(lattice) == 3:
+                vz = np.ascontiguousarray(velocity[..., 2])
         self._folder = _folder_prefix(folder)
-        self._core = _core.Core(text, name, self._folder, density, vx, vy, solid,
+        self._core = _core.Core(text, name, self._folder, density, vx, vy, vz, solid,
                                 checkpoint or "")
         self._text = text
+
+    def _lattice_shape(self):
+        """(nodes_y, nodes_x), or (nodes_z, nodes_y, nodes_x) for a
+        three-dimensional lattice, as the keys give it."""
+        def count(key, fallback):
+            text = self._keys.get(key, fallback)
+            try:
+                return int(float(text))
+            except ValueError:
+                return 0
+        nz = count("-hnodes_z", "1")
+        shape = (count("-hnodes_y", "0"), count("-hnodes_x", "0"))
+        return (nz,) + shape if nz > 1 else shape
 
     @classmethod
     def from_checkpoint(cls, path, parameters=None, *, solid=None, folder=".", **keys):
@@ -264,7 +283,8 @@ class Simulation:
 
     @property
     def density(self):
-        """The density, shape (nodes_y, nodes_x), as the program's snapshot
+        """The density, shape (nodes_y, nodes_x) (three dimensions: (nodes_z,
+        nodes_y, nodes_x)), as the program's snapshot
         at this step shows it (summed from the distributions the last step
         started from; solid nodes 0). A new array each time: a copy, which
         later steps do not change."""
@@ -272,7 +292,8 @@ class Simulation:
 
     @property
     def velocity(self):
-        """The velocity, shape (nodes_y, nodes_x, 2) (x, y), as a .vti
+        """The velocity, shape (nodes_y, nodes_x, 2) (x, y; three dimensions:
+        (nodes_z, nodes_y, nodes_x, 3)), as a .vti
         snapshot shows it (momentum over the density of the level the last
         step started from; solid nodes 0). A new array (a copy). Before the
         first step of a run from a checkpoint, which holds one level: the
@@ -308,6 +329,11 @@ class Simulation:
     @property
     def nodes_y(self):
         return int(float(self._keys["-hnodes_y"]))
+
+    @property
+    def nodes_z(self):
+        """1 for a two-dimensional lattice."""
+        return int(float(self._keys.get("-hnodes_z", "1")))
 
     @property
     def parameters(self):
@@ -359,7 +385,8 @@ class Simulation:
     def __repr__(self):
         if not self._core.is_open:
             return "<vdwflow.Simulation (closed)>"
-        return (f"<vdwflow.Simulation {self.nodes_x} x {self.nodes_y}, step {self.step_count}, "
+        size = f"{self.nodes_x} x {self.nodes_y}" + (f" x {self.nodes_z}" if self.nodes_z > 1 else "")
+        return (f"<vdwflow.Simulation {size}, step {self.step_count}, "
                 f"T/Tc {self._keys.get('-htemperature')}>")
 
 
@@ -374,6 +401,8 @@ def _parameters_of_checkpoint(path):
             "kappa": h["kappa"], "rho_zero": h["rho_zero"], "tau": h["tau"],
             "niter": 0, "niter_cycle": h["niter_cycle"], "ncycles": h["ncycles"],
             "last_iter": h["last_iter"]}
+    if h.get("nodes_z", 1) > 1:
+        keys["nodes_z"] = h["nodes_z"]
     if h["version"] >= 2:
         if h["solid_crc"]:
             raise ValueError(f"{path}: the run has solid nodes (-hsolid_file), which the "
@@ -382,11 +411,10 @@ def _parameters_of_checkpoint(path):
             keys["walls"] = h["walls"]
             if h["wall_wetting"] != 0:
                 keys["wall_wetting"] = h["wall_wetting"]
-        if h["gravity_x"] != 0:
-            keys["gravity_x"] = h["gravity_x"]
-        if h["gravity_y"] != 0:
-            keys["gravity_y"] = h["gravity_y"]
-        if h["gravity_x"] != 0 or h["gravity_y"] != 0:
+        for axis in ("x", "y", "z"):
+            if h.get(f"gravity_{axis}", 0) != 0:
+                keys[f"gravity_{axis}"] = h[f"gravity_{axis}"]
+        if any(h.get(f"gravity_{axis}", 0) != 0 for axis in ("x", "y", "z")):
             if h["gravity_reference_mean"]:
                 keys["gravity_reference"] = "mean"
             elif h["gravity_reference"] != 0:

@@ -4,11 +4,12 @@
 Usage: vti_vtk_check.py VTI_SAMPLE_PROGRAM | FOLDER
 
 With the program (tests/lean/vti_sample.cpp), it writes its sample series
-into a temporary folder, and every value VTK reads must be the one written,
-bit for bit. With a folder (e.g. a run with -houtput vti), every collection
-(.pvd) in it is checked: each snapshot it lists reads without an error or a
-warning, the lattice and the arrays are those of a snapshot, the times agree,
-and every snapshot file of the run is listed.
+(on a plane, and on a lattice of 5 x 4 x 3 nodes) into a temporary folder,
+and every value VTK reads must be the one written, bit for bit, at the node
+where VTK's own indexing puts it. With a folder (e.g. a run with -houtput
+vti), every collection (.pvd) in it is checked: each snapshot it lists reads
+without an error or a warning, the lattice and the arrays are those of a
+snapshot, the times agree, and every snapshot file of the run is listed.
 
 Plain VTK has no reader of ParaView's collections (ParaView's vtkPVDReader is
 not part of it): VTK's XML parser (vtkXMLUtilities) reads the .pvd and
@@ -37,23 +38,40 @@ except ImportError as missing:
 
 SAMPLE_STEPS = (0, 2500, 5000)
 SAMPLE_SPACING = 1.0 / 128
+SAMPLE_BOX = (5, 4, 3)  # the three-dimensional series' nodes along x, y, z
 
 
-def sample_fields(nx, ny, k):
+def sample_node(x, y, z, k):
+    """Density and velocity of the sample program at node (x, y, z) of
+    snapshot k of the box (not node 1 nor the last, which it sets apart)."""
+    return (1.0 + x / 8.0 + y / 64.0 + z / 32.0 + k / 4.0,
+            ((x - y) / 16.0 + k / 1024.0, -(x * y) / 32.0, (z - x) / 64.0 + k / 2048.0))
+
+
+def lattice(nx, ny, nz):
+    """The shape of a field's array: (ny, nx) on a plane, else (nz, ny, nx)."""
+    return (ny, nx) if nz == 1 else (nz, ny, nx)
+
+
+def sample_fields(nx, ny, k, nz=1):
     """The fields of snapshot k of the sample program, as it computes them:
-    density, velocity (ny, nx, 3), pressure as float64, solid as uint8."""
-    x = np.arange(nx)[None, :]  # integers, as in the program: -(0 * y) is +0.0
-    y = np.arange(ny)[:, None]
-    rho = 1.0 + x / 8.0 + y / 64.0 + k / 4.0
-    velocity = np.zeros((ny, nx, 3))
+    density, velocity (lattice + (3,)), pressure as float64, solid as uint8."""
+    x = np.arange(nx)[None, None, :]  # integers, as in the program: -(0 * y) is +0.0
+    y = np.arange(ny)[None, :, None]
+    z = np.arange(nz)[:, None, None]
+    rho = 1.0 + x / 8.0 + y / 64.0 + z / 32.0 + k / 4.0
+    velocity = np.zeros((nz, ny, nx, 3))
     velocity[..., 0] = (x - y) / 16.0 + k / 1024.0
     velocity[..., 1] = -(x * y) / 32.0
+    if nz > 1:
+        velocity[..., 2] = (z - x) / 64.0 + k / 2048.0
     rho.flat[1] = 0.1
-    velocity[-1, -1, 0] = 1e-310
+    velocity[-1, -1, -1, 0] = 1e-310
     pressure = 3.0 * rho - 2.5
     pressure.flat[0] = -0.0
-    solid = ((x + 2 * y) % 5 == 0).astype(np.uint8)
-    return {"density": rho, "velocity": velocity, "pressure": pressure, "solid": solid}
+    solid = ((x + 2 * y + 3 * z) % 5 == 0).astype(np.uint8)
+    fields = {"density": rho, "velocity": velocity, "pressure": pressure, "solid": solid}
+    return {name: values[0] if nz == 1 else values for name, values in fields.items()}
 
 
 def same_bits(a, b):
@@ -103,14 +121,15 @@ def read_image(path):
     for i in range(points.GetNumberOfArrays()):
         array = points.GetArray(i)
         values = vtk_to_numpy(array)
-        shape = (ny, nx) if array.GetNumberOfComponents() == 1 else (ny, nx, -1)
+        shape = lattice(nx, ny, nz) + (() if array.GetNumberOfComponents() == 1 else (-1,))
         arrays[array.GetName()] = values.reshape(shape)
     field = image.GetFieldData()
     return {"dims": (nx, ny, nz), "spacing": image.GetSpacing(), "origin": image.GetOrigin(),
             "arrays": arrays, "time": field.GetArray("TimeValue").GetValue(0),
             "step": int(field.GetArray("step").GetValue(0)),
             "scalars": points.GetScalars().GetName(),
-            "vectors": points.GetVectors().GetName() if points.GetVectors() else None}
+            "vectors": points.GetVectors().GetName() if points.GetVectors() else None,
+            "image": image}
 
 
 def read_series(folder):
@@ -147,7 +166,6 @@ class Check(unittest.TestCase):
                 dims = entries[0][2]["dims"]
                 for time, file, image in entries:
                     self.assertEqual(image["dims"], dims, file)
-                    self.assertEqual(dims[2], 1)
                     self.assertEqual(image["time"], time, file)
                     h = image["spacing"]
                     self.assertTrue(h[0] > 0 and h[0] == h[1] == h[2], file)
@@ -156,8 +174,9 @@ class Check(unittest.TestCase):
                                      ("density", "velocity"))
                     arrays = image["arrays"]
                     self.assertLessEqual({"density", "velocity", "pressure"}, set(arrays))
-                    self.assertEqual(arrays["velocity"].shape, (dims[1], dims[0], 3))
-                    self.assertFalse(arrays["velocity"][..., 2].any(), file)
+                    self.assertEqual(arrays["velocity"].shape, lattice(*dims) + (3,))
+                    if dims[2] == 1:
+                        self.assertFalse(arrays["velocity"][..., 2].any(), file)
                     if "solid" in arrays:
                         self.assertEqual(arrays["solid"].dtype, np.uint8)
                         self.assertLessEqual(set(np.unique(arrays["solid"])), {0, 1})
@@ -165,17 +184,38 @@ class Check(unittest.TestCase):
     def test_values_are_those_written(self):
         if not self.sample:
             self.skipTest("a folder of files: the values written are not known")
-        (name, entries), = self.series.items()
-        self.assertEqual([image["step"] for _, _, image in entries], list(SAMPLE_STEPS))
-        for k, (time, file, image) in enumerate(entries):
-            with self.subTest(file):
-                self.assertEqual(time, SAMPLE_STEPS[k] * 1e-4)
-                self.assertEqual(image["spacing"], (SAMPLE_SPACING,) * 3)
-                nx, ny, _ = image["dims"]
-                expected = sample_fields(nx, ny, k)
-                self.assertEqual(set(image["arrays"]), set(expected))
-                for array, values in expected.items():
-                    self.assertTrue(same_bits(image["arrays"][array], values), array)
+        depths = sorted(entries[0][2]["dims"][2] for entries in self.series.values())
+        self.assertEqual(depths, [1, SAMPLE_BOX[2]])
+        for name, entries in self.series.items():
+            self.assertEqual([image["step"] for _, _, image in entries], list(SAMPLE_STEPS))
+            for k, (time, file, image) in enumerate(entries):
+                with self.subTest(file):
+                    self.assertEqual(time, SAMPLE_STEPS[k] * 1e-4)
+                    self.assertEqual(image["spacing"], (SAMPLE_SPACING,) * 3)
+                    nx, ny, nz = image["dims"]
+                    expected = sample_fields(nx, ny, k, nz)
+                    self.assertEqual(set(image["arrays"]), set(expected))
+                    for array, values in expected.items():
+                        self.assertTrue(same_bits(image["arrays"][array], values), array)
+
+    def test_vtk_finds_the_box_values_at_their_nodes(self):
+        if not self.sample:
+            self.skipTest("a folder of files: the values written are not known")
+        boxes = [entries for entries in self.series.values()
+                 if entries[0][2]["dims"] == SAMPLE_BOX]
+        self.assertEqual(len(boxes), 1)
+        for k, (_, file, found) in enumerate(boxes[0]):
+            image = found["image"]
+            density = image.GetPointData().GetArray("density")
+            velocity = image.GetPointData().GetArray("velocity")
+            for node in ((0, 0, 0), (4, 3, 1), (1, 2, 1), (3, 0, 2), (2, 1, 0), (0, 3, 2)):
+                with self.subTest(file=file, node=node):
+                    point = image.ComputePointId(node)
+                    self.assertEqual(image.GetPoint(point),
+                                     tuple(SAMPLE_SPACING * i for i in node))
+                    rho, u = sample_node(*node, k)
+                    self.assertEqual(density.GetValue(point), rho)
+                    self.assertEqual(velocity.GetTuple3(point), u)
 
 
 def main(argv):
@@ -191,12 +231,13 @@ def main(argv):
         if os.path.isdir(argv[1]):
             Check.folder = argv[1]
         else:
-            program = subprocess.run([os.path.abspath(argv[1]), scratch], capture_output=True,
-                                     timeout=60)
-            if program.returncode != 0:
-                print(f"vti_vtk_check.py: {argv[1]} failed: {program.stderr.decode()}",
-                      file=sys.stderr)
-                return 1
+            for size in ([], [str(n) for n in SAMPLE_BOX]):
+                program = subprocess.run([os.path.abspath(argv[1]), scratch] + size,
+                                         capture_output=True, timeout=60)
+                if program.returncode != 0:
+                    print(f"vti_vtk_check.py: {argv[1]} failed: {program.stderr.decode()}",
+                          file=sys.stderr)
+                    return 1
             Check.folder, Check.sample = scratch, True
         result = unittest.main(argv=argv[:1], exit=False, verbosity=2).result
     return 0 if result.wasSuccessful() else 1

@@ -1,8 +1,9 @@
 // Readers of user files: every format on a lattice that is not square (so
-// that a swapped axis or a flipped image shows), and hostile files that must
-// end in a reason.
+// that a swapped axis or a flipped image shows), in two and in three
+// dimensions, and hostile files that must end in a reason.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,12 +20,47 @@ namespace {
 using test_support::TempDir;
 using test_support::write_file;
 
-// The lattice of these tests: 3 nodes along x, 2 along y.
+// The lattice of these tests: 3 nodes along x, 2 along y, and 1 or (the
+// three-dimensional one) 4 along z.
 constexpr int kNx = 3;
 constexpr int kNy = 2;
+constexpr int kNz = 4;
 
 // A density with a distinct value on each node, row-major (iy * nx + ix).
 const std::vector<double> kDensity = {1.0, 1.25, 1.5, 1.75, 2.0, 2.25};
+
+// A field of the three-dimensional lattice, node (ix, iy, iz) at
+// (iz * ny + iy) * nx + ix.
+template <typename T, typename F>
+std::vector<T> field3(F value)
+{
+    std::vector<T> out;
+    for (int iz = 0; iz < kNz; iz++)
+        for (int iy = 0; iy < kNy; iy++)
+            for (int ix = 0; ix < kNx; ix++)
+                out.push_back(value(ix, iy, iz));
+    return out;
+}
+
+// A density distinct on each node, and a mask that changes along each axis.
+const std::vector<double> kDensity3 =
+    field3<double>([](int ix, int iy, int iz) { return 1.0 + ix / 4.0 + iy / 8.0 + iz / 32.0; });
+const std::vector<unsigned char> kSolid3 = field3<unsigned char>(
+    [](int ix, int iy, int iz) { return (ix + 2 * iy + iz) % 3 == 0 ? 1 : 0; });
+
+// The nodes (row-major indices) in the order of a .npy array of shape
+// (nz, ny, nx), or (ny, nx) for nz = 1: C order runs the last index (x)
+// fastest, Fortran order the first.
+std::vector<int> npy_order(bool fortran, int nz = 1)
+{
+    std::vector<int> order;
+    const auto node = [&](int ix, int iy, int iz) { order.push_back((iz * kNy + iy) * kNx + ix); };
+    for (int outer = 0; outer < (fortran ? kNx : nz); outer++)
+        for (int iy = 0; iy < kNy; iy++)
+            for (int inner = 0; inner < (fortran ? nz : kNx); inner++)
+                fortran ? node(outer, iy, inner) : node(inner, iy, outer);
+    return order;
+}
 
 std::string little_endian(std::uint64_t v, int bytes)
 {
@@ -70,13 +106,11 @@ std::string dict(const std::string &descr, bool fortran, const std::string &shap
 }
 
 // The density's float64 values in C or Fortran order.
-std::string f8_data(const std::vector<double> &v, bool fortran, bool big = false)
+std::string f8_data(const std::vector<double> &v, bool fortran, bool big = false, int nz = 1)
 {
     std::string out;
-    for (int k = 0; k < kNx * kNy; k++) {
-        const int ix = fortran ? k / kNy : k % kNx;
-        const int iy = fortran ? k % kNy : k / kNx;
-        const std::uint64_t bits = bits_of(v[iy * kNx + ix]);
+    for (const int node : npy_order(fortran, nz)) {
+        const std::uint64_t bits = bits_of(v[node]);
         out += big ? big_endian(bits, 8) : little_endian(bits, 8);
     }
     return out;
@@ -155,21 +189,22 @@ std::string raw_pgm(int maxval, const std::vector<int> &grey)
     return out;
 }
 
-std::string density_reason(const std::string &file, std::vector<double> &density)
+std::string density_reason(const std::string &file, std::vector<double> &density, int nz = 1)
 {
     return user_files::parse_density(reinterpret_cast<const unsigned char *>(file.data()),
-                                     file.size(), kNx, kNy, density);
+                                     file.size(), kNx, kNy, nz, density);
 }
 
-std::string mask_reason(const std::string &file, std::vector<unsigned char> &solid)
+std::string mask_reason(const std::string &file, std::vector<unsigned char> &solid, int nz = 1)
 {
     return user_files::parse_solid_mask(reinterpret_cast<const unsigned char *>(file.data()),
-                                        file.size(), kNx, kNy, solid);
+                                        file.size(), kNx, kNy, nz, solid);
 }
 
 struct good_case {
     const char *name;
     std::string file;
+    int nz = 1;  // kNz: the three-dimensional lattice
 };
 
 TEST(UserFiles, DensityLayoutsAllGiveTheNodeOrder)
@@ -184,12 +219,16 @@ TEST(UserFiles, DensityLayoutsAllGiveTheNodeOrder)
              f8_data(kDensity, false))},
         {"vtk as the solver writes it", vtk(kDensity)},
         {"vtk with other whitespace", vtk_loose},
+        {"3-d npy, C order",
+         npy(dict("<f8", false, "(4, 2, 3)"), f8_data(kDensity3, false, false, kNz)), kNz},
+        {"3-d npy v2, Fortran order, big-endian",
+         npy(dict(">f8", true, "(4, 2, 3)"), f8_data(kDensity3, true, true, kNz), 2), kNz},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<double> density;
-        EXPECT_EQ(density_reason(c.file, density), "");
-        EXPECT_EQ(density, kDensity);
+        EXPECT_EQ(density_reason(c.file, density, c.nz), "");
+        EXPECT_EQ(density, c.nz == 1 ? kDensity : kDensity3);
     }
 }
 
@@ -213,15 +252,17 @@ TEST(UserFiles, MaskFormatsAllGiveTheNodeOrder)
     };
     std::vector<good_case> cases;
     for (const auto &t : types) {
-        for (const bool fortran : {false, true}) {
-            std::string data;
-            for (int k = 0; k < kNx * kNy; k++) {
-                const int ix = fortran ? k / kNy : k % kNx;
-                const int iy = fortran ? k % kNy : k / kNx;
-                const std::uint64_t v = kSolid[iy * kNx + ix] ? t.one : t.zero;
-                data += t.big ? big_endian(v, t.size) : little_endian(v, t.size);
+        for (const int nz : {1, kNz}) {
+            for (const bool fortran : {false, true}) {
+                std::string data;
+                for (const int node : npy_order(fortran, nz)) {
+                    const bool solid = nz == 1 ? kSolid[node] : kSolid3[node];
+                    const std::uint64_t v = solid ? t.one : t.zero;
+                    data += t.big ? big_endian(v, t.size) : little_endian(v, t.size);
+                }
+                const char *shape = nz == 1 ? "(2, 3)" : "(4, 2, 3)";
+                cases.push_back({t.descr, npy(dict(t.descr, fortran, shape), data), nz});
             }
-            cases.push_back({t.descr, npy(dict(t.descr, fortran, "(2, 3)"), data)});
         }
     }
     cases.push_back({"P2 with comments",
@@ -231,10 +272,10 @@ TEST(UserFiles, MaskFormatsAllGiveTheNodeOrder)
     cases.push_back({"P5, 16 bits", raw_pgm(65535, scaled(kGrey, 65535))});
     cases.push_back({"P5, maxval 1", "P5 3 2 1\n" + std::string("\1\1\0\0\1\1", 6)});
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.name) + (c.nz == 1 ? "" : ", 3-d"));
         std::vector<unsigned char> solid;
-        EXPECT_EQ(mask_reason(c.file, solid), "");
-        EXPECT_EQ(solid, kSolid);
+        EXPECT_EQ(mask_reason(c.file, solid, c.nz), "");
+        EXPECT_EQ(solid, c.nz == 1 ? kSolid : kSolid3);
     }
 }
 
@@ -242,6 +283,7 @@ struct bad_case {
     const char *name;
     std::string file;
     const char *reason;  // a part of the reason
+    int nz = 1;
 };
 
 std::string with(std::vector<double> v, int k, double value)
@@ -249,6 +291,12 @@ std::string with(std::vector<double> v, int k, double value)
     v[k] = value;
     return density_npy(v);
 }
+
+// What a reader of the three-dimensional lattice says of a file that is not
+// a .npy array.
+const std::string kOnlyNpy =
+    " is two-dimensional: a lattice of nodes_z > 1 takes a .npy array of shape "
+    "(nodes_z, nodes_y, nodes_x)";
 
 TEST(UserFiles, BadDensitiesAreRejectedWithAReason)
 {
@@ -262,6 +310,11 @@ TEST(UserFiles, BadDensitiesAreRejectedWithAReason)
     const std::string vtk_points = replaced(vtk(kDensity), "POINTS 6", "POINTS 5");
     const std::string vtk_title_only = "# vtk DataFile Version 3.0\nOutput";
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string data3 = f8_data(kDensity3, false, false, kNz);
+    std::vector<double> high = kDensity3;
+    high[(2 * kNy + 0) * kNx + 1] = 3.5;
+    const std::string high3 = npy(dict("<f8", true, "(4, 2, 3)"), f8_data(high, true, false, kNz));
+    const std::string vtk3 = "a VTK snapshot" + kOnlyNpy;
 
     const bad_case cases[] = {
         {"empty", "", "neither a .npy array nor a VTK snapshot"},
@@ -304,11 +357,21 @@ TEST(UserFiles, BadDensitiesAreRejectedWithAReason)
         {"vtk trailing garbage", vtk(kDensity) + "SCALARS p float\n", "unexpected 'SCALARS'"},
         {"vtk title only", vtk_title_only, "truncated in its first two lines"},
         {"vtk nan", vtk({1, 1, nan, 1, 1, 1}), "value nan at node (2, 0)"},
+        {"2-d array for a 3-d lattice", density_npy(kDensity),
+         "shape (2, 3) does not match the lattice (nodes_z, nodes_y, nodes_x) = (4, 2, 3)", kNz},
+        {"3-d shape with y and z swapped", npy(dict("<f8", false, "(2, 4, 3)"), data3),
+         "shape (2, 4, 3) does not match", kNz},
+        {"4-d shape", npy(dict("<f8", false, "(1, 4, 2, 3)"), data3), "with 4 dimensions", kNz},
+        {"3-d truncated", npy(dict("<f8", false, "(4, 2, 3)"), data3.substr(1)),
+         "truncated: 191 of 192 bytes", kNz},
+        {"3-d value out of range", high3, "value 3.5 at node (1, 0, 2) is not a density", kNz},
+        {"vtk for a 3-d lattice", vtk(kDensity), vtk3.c_str(), kNz},
+        {"neither for a 3-d lattice", "P5 3 2 255\n", "not a .npy array", kNz},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<double> density(3, 1.0);
-        const std::string reason = density_reason(c.file, density);
+        const std::string reason = density_reason(c.file, density, c.nz);
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_EQ(reason.find('\n'), std::string::npos);
         EXPECT_TRUE(density.empty());
@@ -320,6 +383,8 @@ TEST(UserFiles, BadMasksAreRejectedWithAReason)
     const std::string u1(6, '\1');
     const std::string p2 = "P2\n3 2\n255\n" + grey_text(kGrey);
     const std::string nan = little_endian(bits_of(std::nan("")), 8);
+    const std::string pgm3 = "a PGM image" + kOnlyNpy;
+    const auto zeros = [](int n) { return std::string(8 * std::size_t(n), '\0'); };
     const bad_case cases[] = {
         {"empty", "", "neither a .npy array nor a PGM image"},
         {"colour image", "P6\n3 2\n255\n" + std::string(18, 'x'), "a P6 image, not a grey PGM"},
@@ -346,11 +411,18 @@ TEST(UserFiles, BadMasksAreRejectedWithAReason)
         {"P2 short raster", p2.substr(0, p2.size() - 4), "truncated: 5 of 6 grey values"},
         {"P2 trailing garbage", p2 + "7\n", "unexpected '7' after the 6 grey values"},
         {"P2 comment in the raster", replaced(p2, "200", "# 200"), "grey value '#' is not a number"},
+        // In Fortran order the second element is node (0, 0, 1).
+        {"3-d float nan", npy(dict("<f8", true, "(4, 2, 3)"), zeros(1) + nan + zeros(22)),
+         "value nan at node (0, 0, 1) is not a finite number", kNz},
+        {"2-d mask for a 3-d lattice", npy(dict("|u1", false, "(2, 3)"), u1),
+         "shape (2, 3) does not match the lattice (nodes_z, nodes_y, nodes_x) = (4, 2, 3)", kNz},
+        {"PGM for a 3-d lattice", raw_pgm(255, kGrey), pgm3.c_str(), kNz},
+        {"plain PGM for a 3-d lattice", p2, pgm3.c_str(), kNz},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<unsigned char> solid(3, 1);
-        const std::string reason = mask_reason(c.file, solid);
+        const std::string reason = mask_reason(c.file, solid, c.nz);
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         EXPECT_TRUE(solid.empty());
     }
@@ -363,37 +435,116 @@ TEST(UserFiles, FileReadersReadBoundedRegularFiles)
     const std::string density_file = dir.file("rho.npy");
     write_file(density_file, density_npy(kDensity));
     std::vector<double> density;
-    EXPECT_EQ(user_files::read_density(density_file.c_str(), kNx, kNy, density), "");
+    EXPECT_EQ(user_files::read_density(density_file.c_str(), kNx, kNy, 1, density), "");
     EXPECT_EQ(density, kDensity);
     const std::string mask_file = dir.file("mask.pgm");
     write_file(mask_file, raw_pgm(255, kGrey));
     std::vector<unsigned char> solid;
-    EXPECT_EQ(user_files::read_solid_mask(mask_file.c_str(), kNx, kNy, solid), "");
+    EXPECT_EQ(user_files::read_solid_mask(mask_file.c_str(), kNx, kNy, 1, solid), "");
     EXPECT_EQ(solid, kSolid);
 
     const std::string missing = dir.file("missing");
-    EXPECT_EQ(user_files::read_density(missing.c_str(), kNx, kNy, density),
+    EXPECT_EQ(user_files::read_density(missing.c_str(), kNx, kNy, 1, density),
               "No such file or directory");
     EXPECT_TRUE(density.empty());
-    EXPECT_EQ(user_files::read_solid_mask(dir.path().c_str(), kNx, kNy, solid), "is a directory");
+    EXPECT_EQ(user_files::read_solid_mask(dir.path().c_str(), kNx, kNy, 1, solid), "is a directory");
     EXPECT_TRUE(solid.empty());
-    EXPECT_EQ(user_files::read_density("/dev/null", kNx, kNy, density), "is not a regular file");
+    EXPECT_EQ(user_files::read_density("/dev/null", kNx, kNy, 1, density), "is not a regular file");
 
     // 64 KiB of header room and 128 bytes a node for a density (an ASCII
     // snapshot), 16 for a mask (a plain PGM): a byte more is refused unread.
     const std::string big = dir.file("big");
     write_file(big, std::string(65536 + 128 * 6, ' '));
-    EXPECT_EQ(user_files::read_density(big.c_str(), kNx, kNy, density),
+    EXPECT_EQ(user_files::read_density(big.c_str(), kNx, kNy, 1, density),
               "neither a .npy array nor a VTK snapshot");
     write_file(big, std::string(65536 + 128 * 6 + 1, ' '));
-    EXPECT_EQ(user_files::read_density(big.c_str(), kNx, kNy, density),
+    EXPECT_EQ(user_files::read_density(big.c_str(), kNx, kNy, 1, density),
               "larger than a file for a 3 x 2 lattice can be (at most 66304 bytes)");
     write_file(big, std::string(65536 + 16 * 6 + 1, ' '));
-    EXPECT_NE(user_files::read_solid_mask(big.c_str(), kNx, kNy, solid).find("larger than"),
+    EXPECT_NE(user_files::read_solid_mask(big.c_str(), kNx, kNy, 1, solid).find("larger than"),
               std::string::npos);
 
-    EXPECT_EQ(user_files::read_density(density_file.c_str(), 0, kNy, density),
+    EXPECT_EQ(user_files::read_density(density_file.c_str(), 0, kNy, 1, density),
               "the lattice of 0 x 2 nodes is empty");
+
+    // A lattice of nodes_z > 1 reads .npy only: 8 bytes a node.
+    const std::string density3 = dir.file("rho3.npy");
+    write_file(density3, npy(dict("<f8", true, "(4, 2, 3)"), f8_data(kDensity3, true, false, kNz)));
+    EXPECT_EQ(user_files::read_density(density3.c_str(), kNx, kNy, kNz, density), "");
+    EXPECT_EQ(density, kDensity3);
+    write_file(big, std::string(65536 + 8 * 24, ' '));
+    EXPECT_EQ(user_files::read_solid_mask(big.c_str(), kNx, kNy, kNz, solid), "not a .npy array");
+    write_file(big, std::string(65536 + 8 * 24 + 1, ' '));
+    EXPECT_EQ(user_files::read_density(big.c_str(), kNx, kNy, kNz, density),
+              "larger than a file for a 3 x 2 x 4 lattice can be (at most 65728 bytes)");
+}
+
+// Arrays handed over by a program, and lattices the readers refuse before
+// they look at the data.
+TEST(UserFiles, ArraysAndLatticesAreCheckedAsFilesAre)
+{
+    struct array_case {
+        std::vector<std::size_t> shape;
+        int nz;
+        const char *shown;  // the shape in the reason; null: taken
+    };
+    const array_case cases[] = {
+        {{2, 3}, 1, nullptr},
+        {{4, 2, 3}, kNz, nullptr},
+        {{3, 2}, 1, "(3, 2)"},
+        {{1, 2, 3}, 1, "with 3 dimensions"},
+        {{2, 3}, kNz, "(2, 3)"},
+        {{24}, kNz, "(24,)"},
+        {{}, kNz, "()"},
+        {{3, 2, 4}, kNz, "(3, 2, 4)"},
+        {{4, 2, 3, 1}, kNz, "with 4 dimensions"},
+    };
+    std::vector<double> values = kDensity3;
+    std::vector<unsigned char> flags(kSolid3.begin(), kSolid3.end());
+    flags[0] = 7;  // any non-zero value is solid
+    for (const auto &c : cases) {
+        const std::string reason =
+            c.shown ? std::string("shape ") + c.shown + " does not match the lattice " +
+                          (c.nz == 1 ? "(nodes_y, nodes_x) = (2, 3)"
+                                     : "(nodes_z, nodes_y, nodes_x) = (4, 2, 3)")
+                    : "";
+        SCOPED_TRACE(reason);
+        std::vector<double> density(3, 1.0);
+        std::vector<unsigned char> solid(3, 1);
+        EXPECT_EQ(user_files::density_array(c.shape, values.data(), kNx, kNy, c.nz, density),
+                  reason);
+        EXPECT_EQ(user_files::mask_array(c.shape, flags.data(), kNx, kNy, c.nz, solid), reason);
+        const std::size_t nodes = c.shown ? 0 : std::size_t(kNx) * kNy * c.nz;
+        EXPECT_EQ(density, std::vector<double>(values.begin(), values.begin() + nodes));
+        EXPECT_EQ(solid, std::vector<unsigned char>(kSolid3.begin(), kSolid3.begin() + nodes));
+    }
+    values[(3 * kNy + 1) * kNx + 2] = 0.0;
+    std::vector<double> density;
+    EXPECT_EQ(user_files::density_array({4, 2, 3}, values.data(), kNx, kNy, kNz, density),
+              "value 0 at node (2, 1, 3) is not a density between 0 and 3");
+    EXPECT_TRUE(density.empty());
+
+    // Counted in 64 bits: 1024 x 1024 x 4096 nodes are 2^32, 0 in 32.
+    const struct {
+        int nx, ny, nz;
+        const char *reason;
+    } lattices[] = {
+        {3, 2, 0, "the lattice of 3 x 2 x 0 nodes is empty"},
+        {3, 2, -1, "the lattice of 3 x 2 x -1 nodes is empty"},
+        {1024, 1024, 4096, "the lattice of 1024 x 1024 x 4096 nodes is too large"},
+        {INT_MAX, 1, INT_MAX, "is too large"},
+        {INT_MAX, INT_MAX, 2, "is too large"},
+        {46341, 46341, 1, "the lattice of 46341 x 46341 nodes is too large"},
+    };
+    for (const auto &l : lattices) {
+        SCOPED_TRACE(l.reason);
+        std::vector<unsigned char> solid;
+        const std::string mask = user_files::parse_solid_mask(nullptr, 0, l.nx, l.ny, l.nz, solid);
+        EXPECT_NE(mask.find(l.reason), std::string::npos) << mask;
+        const std::string file =
+            user_files::read_density("/nonexistent", l.nx, l.ny, l.nz, density);
+        EXPECT_NE(file.find(l.reason), std::string::npos) << file;
+    }
 }
 
 }  // namespace

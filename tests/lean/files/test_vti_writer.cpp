@@ -1,10 +1,12 @@
 // The .vti writer read back by a small parser of its own (header, offsets,
-// byte counts, values bit for bit), and the .pvd collection.
+// byte counts, values bit for bit), a two-dimensional file against the bytes
+// the writer has always written, and the .pvd collection.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -114,18 +117,21 @@ void expect_same_bits(const std::string &text, double value)
 }
 
 // Fields of a lattice large enough for the velocity to go out in several
-// chunks, with the odd values among them.
+// chunks, with the odd values among them; a velocity z on a lattice of
+// nz > 1.
 struct sample {
-    int nx = 301, ny = 250;
-    std::vector<double> rho, ux, uy, p;
+    int nx, ny, nz;
+    std::vector<double> rho, ux, uy, uz, p;
     std::vector<unsigned char> solid;
 
-    sample()
+    explicit sample(int nx = 301, int ny = 250, int nz = 1) : nx(nx), ny(ny), nz(nz)
     {
-        const std::size_t n = static_cast<std::size_t>(nx) * ny;
+        const std::size_t n = static_cast<std::size_t>(nx) * ny * nz;
         std::mt19937_64 random(7);
         std::uniform_real_distribution<double> u(-1.0, 1.0);
-        for (auto *v : {&rho, &ux, &uy, &p}) {
+        for (auto *v : {&rho, &ux, &uy, &uz, &p}) {
+            if (v == &uz && nz == 1)
+                continue;
             v->resize(n);
             for (double &x : *v)
                 x = u(random);
@@ -134,6 +140,8 @@ struct sample {
                               std::nan("7"), -std::nan(""), 0.1};
         for (std::size_t i = 0; i < std::size(odd); i++)
             rho[13 * i] = ux[n - 1 - i] = uy[i] = p[n / 2 + i] = odd[i];
+        if (nz > 1)
+            std::copy(std::begin(odd), std::end(odd), uz.end() - std::size(odd));
         solid.resize(n);
         for (std::size_t i = 0; i < n; i++)
             solid[i] = (i % 7 == 0 || i % 11 == 3);
@@ -144,23 +152,36 @@ struct sample {
         vti::fields f;
         f.nx = nx;
         f.ny = ny;
+        f.nz = nz;
         f.spacing = 0.1;
         f.density = rho.data();
         f.velocity_x = ux.data();
         f.velocity_y = uy.data();
+        f.velocity_z = nz > 1 ? uz.data() : nullptr;
         f.pressure = p.data();
         f.solid = with_solid ? solid.data() : nullptr;
         return f;
     }
 };
 
-TEST(VtiFile, ReadsBackBitForBitWithAndWithoutMask)
+TEST(VtiFile, ReadsBackBitForBitWithAndWithoutMaskIn2dAnd3d)
 {
     TempDir dir;
-    const sample s;
+    const sample plane, box(41, 37, 50);
+    const struct {
+        const sample &s;
+        bool with_solid;
+        const char *extent;
+    } cases[] = {
+        {plane, false, "0 300 0 249 0 0"},
+        {plane, true, "0 300 0 249 0 0"},
+        {box, true, "0 40 0 36 0 49"},
+    };
     const double time = 3 * 1.2345e-4;
-    for (const bool with_solid : {false, true}) {
-        SCOPED_TRACE(with_solid ? "with a solid mask" : "without a mask");
+    for (const auto &c : cases) {
+        const sample &s = c.s;
+        const bool with_solid = c.with_solid;
+        SCOPED_TRACE(std::string(c.extent) + (with_solid ? ", with a mask" : ", without a mask"));
         const std::string path = dir.file("PV_T.000001234.vti");
         ASSERT_EQ(vti::write_file(path.c_str(), s.fields(with_solid), 1234, time), 0);
         const std::string file = read_file(path);
@@ -170,10 +191,10 @@ TEST(VtiFile, ReadsBackBitForBitWithAndWithoutMask)
         EXPECT_EQ(top["byte_order"], "LittleEndian");
         EXPECT_EQ(top["header_type"], "UInt64");
         auto image = attributes(file, "ImageData");
-        EXPECT_EQ(image["WholeExtent"], "0 300 0 249 0 0");
+        EXPECT_EQ(image["WholeExtent"], c.extent);
         EXPECT_EQ(image["Origin"], "0 0 0");
         EXPECT_EQ(image["Spacing"], "0.1 0.1 0.1");
-        EXPECT_EQ(attributes(file, "Piece")["Extent"], "0 300 0 249 0 0");
+        EXPECT_EQ(attributes(file, "Piece")["Extent"], c.extent);
         auto point_attributes = attributes(file, "PointData");
         EXPECT_EQ(point_attributes["Scalars"], "density");
         EXPECT_EQ(point_attributes["Vectors"], "velocity");
@@ -187,7 +208,7 @@ TEST(VtiFile, ReadsBackBitForBitWithAndWithoutMask)
         EXPECT_EQ(arrays["pressure"].values, bytes_of(s.p));
         std::vector<double> velocity;
         for (std::size_t i = 0; i < s.rho.size(); i++)
-            velocity.insert(velocity.end(), {s.ux[i], s.uy[i], 0.0});
+            velocity.insert(velocity.end(), {s.ux[i], s.uy[i], s.nz > 1 ? s.uz[i] : 0.0});
         EXPECT_EQ(arrays["velocity"].components, 3);
         EXPECT_EQ(arrays["velocity"].values, bytes_of(velocity));
         for (const char *name : {"density", "velocity", "pressure"})
@@ -221,15 +242,87 @@ TEST(VtiFile, FieldsLeftOutAndFieldsRefused)
     // No file at all for a field set that cannot make one.
     vti::fields half = f;
     half.velocity_x = rho.data();
+    vti::fields z_only = f;
+    z_only.velocity_z = rho.data();
     vti::fields empty = f;
     empty.nx = 0;
+    vti::fields flat = f;
+    flat.nz = 0;
     vti::fields no_density = f;
     no_density.density = nullptr;
-    for (const vti::fields &bad : {half, empty, no_density}) {
+    vti::fields huge = f;  // 2^90 nodes, 0 in 64 bits
+    huge.nx = huge.ny = huge.nz = 1 << 30;
+    const std::pair<vti::fields, int> refused[] = {
+        {half, EINVAL}, {z_only, EINVAL}, {empty, EINVAL}, {flat, EINVAL}, {no_density, EINVAL},
+        {huge, EFBIG}};
+    for (const auto &[bad, error] : refused) {
         const std::string other = dir.file("b.vti");
-        EXPECT_EQ(vti::write_file(other.c_str(), bad, 0, 0.0), EINVAL);
+        EXPECT_EQ(vti::write_file(other.c_str(), bad, 0, 0.0), error);
         EXPECT_FALSE(std::filesystem::exists(other));
     }
+}
+
+// Bytes of a hex text.
+std::string from_hex(const std::string &hex)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// A two-dimensional snapshot is the file the writer wrote before it knew of
+// a third dimension, byte for byte.
+TEST(VtiFile, TwoDimensionalFileIsAsItWas)
+{
+    TempDir dir;
+    const std::vector<double> rho = {1.0, 1.25, 1.5, 1.75, 2.0, 2.25};
+    const std::vector<double> ux = {0.5, -0.25, 0.0, 0.125, -0.5, 1.0};
+    const std::vector<double> uy = {-1.0, 0.75, -0.0, 2.0, 0.25, -0.125};
+    const std::vector<double> p = {0.5, 1.25, 2.0, 2.75, 3.5, 4.25};
+    const std::vector<unsigned char> solid = {1, 0, 0, 0, 0, 1};
+    vti::fields f;
+    f.nx = 3;
+    f.ny = 2;
+    f.spacing = 0.5;
+    f.density = rho.data();
+    f.velocity_x = ux.data();
+    f.velocity_y = uy.data();
+    f.pressure = p.data();
+    f.solid = solid.data();
+    const std::string path = dir.file("PV_T.000000042.vti");
+    ASSERT_EQ(vti::write_file(path.c_str(), f, 42, 0.125), 0);
+    const std::string header =
+        R"(<?xml version="1.0"?>
+<VTKFile type="ImageData" version="1.0" byte_order="LittleEndian" header_type="UInt64">
+  <ImageData WholeExtent="0 2 0 1 0 0" Origin="0 0 0" Spacing="0.5 0.5 0.5">
+    <FieldData>
+      <DataArray type="Float64" Name="TimeValue" NumberOfTuples="1" format="ascii">0.125</DataArray>
+      <DataArray type="Int32" Name="step" NumberOfTuples="1" format="ascii">42</DataArray>
+    </FieldData>
+    <Piece Extent="0 2 0 1 0 0">
+      <PointData Scalars="density" Vectors="velocity">
+        <DataArray type="Float64" Name="density" format="appended" offset="0"/>
+        <DataArray type="Float64" Name="velocity" NumberOfComponents="3" format="appended" offset="56"/>
+        <DataArray type="Float64" Name="pressure" format="appended" offset="208"/>
+        <DataArray type="UInt8" Name="solid" format="appended" offset="264"/>
+      </PointData>
+      <CellData/>
+    </Piece>
+  </ImageData>
+  <AppendedData encoding="raw">
+   _)";
+    const std::string appended = from_hex(
+        "3000000000000000000000000000f03f000000000000f43f000000000000f83f"
+        "000000000000fc3f000000000000004000000000000002409000000000000000"
+        "000000000000e03f000000000000f0bf0000000000000000000000000000d0bf"
+        "000000000000e83f000000000000000000000000000000000000000000000080"
+        "0000000000000000000000000000c03f00000000000000400000000000000000"
+        "000000000000e0bf000000000000d03f0000000000000000000000000000f03f"
+        "000000000000c0bf00000000000000003000000000000000000000000000e03f"
+        "000000000000f43f000000000000004000000000000006400000000000000c40"
+        "00000000000011400600000000000000010000000001");
+    EXPECT_EQ(read_file(path), header + appended + "\n  </AppendedData>\n</VTKFile>\n");
 }
 
 // Ignores SIGXFSZ and limits the size of every file the process writes.

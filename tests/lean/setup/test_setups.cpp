@@ -102,7 +102,12 @@ TEST(LeanSetup, BadKeysAreRefusedWithOneLineBeforeAnythingIsWritten)
         {"-hgravity 3", "unknown key -hgravity \\(did you mean -hgravity_x\\?\\)"},
         {"-colour blue", "unknown key -colour \\(vdwflow reads the keys listed in its README\\)"},
         {"-hinit circle", "-hinit circle is not one of noise, slab, drop, bubble, file"},
-        {"-hwalls z", "-hwalls z is not one of none, x, y, xy"},
+        {"-hwalls w", "-hwalls w is not one of none, x, y, xy, z, xz, yz, xyz"},
+        {"-hwalls xz", "-hwalls xz has no effect along z: the lattice is two-dimensional "
+                       "\\(-hnodes_z 1\\)"},
+        {"-hgravity_z 1", "-hgravity_z 1 has no effect: the lattice is two-dimensional .*"},
+        {"-hnodes_z 0", "-hnodes_z 0 is not a number of nodes of 1 or more"},
+        {"-hnodes_z 2.5", "-hnodes_z 2.5 is not a whole number"},
         {"-houtput png", "-houtput png is not one of classic, vti, both"},
         {"-hscheme tvd", "-hscheme tvd is not one of upwind, lax_wendroff"},
         {"-hinit drop", "-hinit drop needs -hinit_radius \\(nodes: the radius\\)"},
