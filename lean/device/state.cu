@@ -194,8 +194,10 @@ device_state::device_state(const configuration &c)
     else
         rc_ = constants_of<step_constants>(c, lattice_);
     // (x down the lattice, y across: the kernels' order; z a layer each)
-    grid_ = dim3(static_cast<unsigned>(covered_y / by), static_cast<unsigned>(covered_x / bx),
-                 three ? static_cast<unsigned>(s.nodes_z) : 1u);
+    // (three dimensions: the grid's x counts blocks of rows and layers, in
+    // pencils marched along z: step3.cuh)
+    grid_ = dim3(static_cast<unsigned>(covered_y / by * (three ? s.nodes_z : 1)),
+                 static_cast<unsigned>(covered_x / bx), 1);
     const std::int64_t X = s.nodes_x + 2 * kHalo, Y = s.nodes_y + 2 * kHalo;
     const std::int64_t image_cells =
         three ? 2 * kHalo * X * Y + 2 * kHalo * X * s.nodes_z + 2 * kHalo * std::int64_t{s.nodes_y} * s.nodes_z

@@ -162,9 +162,9 @@ __device__ FORCE_INLINE void lean_node3(const step_constants3 &rc, int ix, int i
         const double *jx_in = in + kLean3Jx * plane;
         const double *jy_in = in + kLean3Jy * plane;
         const double *jz_in = in + kLean3Jz * plane;
-        UNROLL_FULLY for (int k = 1; k < 19; k += 2)
+        UNROLL_FULLY for (int m = 0; m < 9; ++m)
         {
-            const int kb = k + 1;
+            const int k = 2 * m + 1, kb = k + 1;
             const int d = lean_offset3(k, row, slab);  // x + e_k
             const auto s_at = [&](int q) { return lean_along3(k, jx_in[q], jy_in[q], jz_in[q]); };
             const double n0 = rho, s0 = lean_along3(k, jx, jy, jz);
@@ -233,12 +233,23 @@ __device__ FORCE_INLINE void lean_node3(const step_constants3 &rc, int ix, int i
     }
 }
 
-// The node of a thread: x across the block's row of a strip, y down the
-// lattice, z one layer a grid layer.
+// The node of a thread: x across the block's row of a strip; y and z from
+// the grid's x, which walks the lattice in pencils of kPencil blocks of rows
+// marched along z, so that the layers a step reads around the current one
+// (two each way of the density and the pressure difference, one of the
+// distributions) stay in a core's cache for the rows next along.
+constexpr int kPencil = 4;
 #define LEAN_NODE3                                                                            \
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x); \
-    const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y); \
-    const int iz = static_cast<int>(blockIdx.z)
+    const int y_blocks = (rc.nodes_y + static_cast<int>(blockDim.y) - 1) /                    \
+                         static_cast<int>(blockDim.y);                                        \
+    const int pencil_ = static_cast<int>(blockIdx.x) / (kPencil * rc.nodes_z);                 \
+    const int in_pencil_ = static_cast<int>(blockIdx.x) - pencil_ * kPencil * rc.nodes_z;      \
+    const int width_ = y_blocks - pencil_ * kPencil < kPencil ? y_blocks - pencil_ * kPencil   \
+                                                             : kPencil;                       \
+    const int iz = in_pencil_ / width_;                                                       \
+    const int iy = (pencil_ * kPencil + in_pencil_ % width_) * static_cast<int>(blockDim.y) +  \
+                   static_cast<int>(threadIdx.y)
 
 template <bool Walls, bool Gravity, scheme_kind Scheme>
 SIMD_KERNEL(lean_step3, const double *__restrict__ in, double *__restrict__ out,

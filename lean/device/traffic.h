@@ -24,4 +24,14 @@ constexpr int kLaxWendroffDoublesPerNode = 14 + 13 + 2;
 constexpr int kLaxWendroffBytesPerNode = kLaxWendroffDoublesPerNode * 8;
 static_assert(kLaxWendroffBytesPerNode == 232, "the count above gives 232 bytes per node");
 
+// Three dimensions (D3Q19): the upwind step reads and writes the nineteen
+// distributions, the density and the pressure difference, 21 planes each:
+// 42 doubles, 336 bytes per node and step. The Lax-Wendroff step reads the
+// Laplacian and the three momentum components too (25) and writes the
+// momentum (24); its Laplacian pass 2: 51 doubles, 408 bytes.
+constexpr int kUpwind3BytesPerNode = (21 + 21) * 8;
+constexpr int kLaxWendroff3BytesPerNode = (25 + 24 + 2) * 8;
+static_assert(kUpwind3BytesPerNode == 336 && kLaxWendroff3BytesPerNode == 408,
+              "the counts above");
+
 }  // namespace lean

@@ -38,12 +38,14 @@ struct Fluid {
     }
 };
 
-// Root of f in [lo, hi], where f changes sign; to the last bits.
+// Root of f between lo and hi (either may be the larger), where f changes
+// sign; to the last bits.
 inline double bisect(const std::function<double(double)> &f, double lo, double hi)
 {
     double flo = f(lo);
     if ((flo > 0) == (f(hi) > 0)) throw std::invalid_argument("bisect: no sign change");
-    for (int i = 0; i < 200 && hi - lo > 1e-15 * std::fabs(hi); ++i) {
+    for (int i = 0; i < 200 && std::fabs(hi - lo) > 1e-15 * std::fmax(std::fabs(lo), std::fabs(hi));
+         ++i) {
         const double mid = 0.5 * (lo + hi);
         const double fm = f(mid);
         if ((fm > 0) == (flo > 0)) {
