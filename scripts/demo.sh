@@ -57,7 +57,7 @@ fi
 if [ "${status[0]}" -ne 0 ]; then
   echo "== vdwflow failed, exit status ${status[0]}; the end of $dir/console.txt:"
   tail -n 12 "$dir/console.txt" | grep -v '^$' || true
-  if compgen -G "$dir/PV*.vtk" >/dev/null; then
+  if compgen -G "$dir/PV*.vt[ki]" >/dev/null; then
     echo "== pictures of the snapshots it wrote: scripts/plot_run.py $dir"
   fi
   exit "${status[0]}"

@@ -1,8 +1,11 @@
 """The files of a solver run's folder, read: its parameter file, its
 snapshots (PV*.vtk density on the lattice, or where a run wrote none,
 -houtput vti, its PV*.vti files; BP* density profile along the middle row)
-and the totals of its console. plot_run.py draws what read_run gathers;
-campaign collect and the progress display read the parts they need.
+and the totals of its console. A three-dimensional run (-hnodes_z > 1) is
+read from its .vti files, which hold the whole lattice (its PV*.vtk files,
+-houtput classic or both, only the middle layer). plot_run.py draws what
+read_run gathers; campaign collect and the progress display read the parts
+they need.
 """
 import math
 import os
@@ -23,6 +26,7 @@ SNAPSHOT_NAME = re.compile(r"^PV(.*)\.(-?\d{9,})\.(vtk|vti)$")
 # The array types of a .vti snapshot: numpy's little-endian forms.
 VTI_TYPES = {"Float64": "<f8", "Float32": "<f4", "Int32": "<i4", "UInt8": "u1"}
 APPENDED_MARKER = re.compile(rb"\s*_")  # the raw data start after the underscore
+WHOLE_EXTENT = re.compile(rb'WholeExtent="([^"]*)"')
 # iter=%10.10d  ntot=%25.20e, found anywhere in a line: error text of the
 # program may stand in front of it.
 CONSOLE_TOTAL = re.compile(r"iter=(-?\d+)  ntot=\s*(\S+)")
@@ -117,7 +121,8 @@ def read_vtk(path):
 def read_vti(path):
     """The fields of a .vti snapshot of vdwflow, as arrays [y, x] (row y,
     column x): {"density", "velocity" (ny, nx, 2) or None, "pressure" or
-    None, "solid" (bool) or None, "step", "time", "spacing"}.
+    None, "solid" (bool) or None, "step", "time", "spacing"}; of a
+    three-dimensional lattice as arrays [z, y, x], the velocity (nz, ny, nx, 3).
 
     The XML header is read up to the appended data; each array is then the
     raw block at its offset, its byte count checked against the lattice."""
@@ -141,8 +146,8 @@ def read_vti(path):
                 or root.get("compressor") or tag.get("encoding") != "raw" or piece is None):
             raise ValueError("not little-endian raw image data")
         x0, x1, y0, y1, z0, z1 = (int(v) for v in image.get("WholeExtent").split())
-        nx, ny = x1 - x0 + 1, y1 - y0 + 1
-        if nx < 1 or ny < 1 or z0 != z1:
+        nx, ny, nz = x1 - x0 + 1, y1 - y0 + 1, z1 - z0 + 1
+        if nx < 1 or ny < 1 or nz < 1:
             raise ValueError(f"extent {image.get('WholeExtent')}")
         spacing = float(image.get("Spacing").split()[0])
         field = {a.get("Name"): a.text for a in image.iterfind("FieldData/DataArray")}
@@ -156,32 +161,48 @@ def read_vti(path):
                        f"({str(bad).splitlines()[0] if str(bad) else type(bad).__name__})"
                        ) from None
     base = marker.end()
+    lattice = (ny, nx) if nz == 1 else (nz, ny, nx)
+    nodes = nx * ny * nz
     values = {}
     for name, dtype, components, offset in arrays:
         start = base + offset + header_bytes
         if offset < 0 or start > len(data):
             raise RunError(f"{path}: cut short (no {name} block)")
         count = int.from_bytes(data[start - header_bytes:start], "little")
-        expected = nx * ny * components * dtype.itemsize
+        expected = nodes * components * dtype.itemsize
         if count != expected:
             raise RunError(f"{path}: {name} holds {count} bytes, {expected} expected "
-                           f"for {nx} x {ny} nodes")
+                           f"for {' x '.join(map(str, lattice[::-1]))} nodes")
         if start + count > len(data):
             raise RunError(f"{path}: cut short ({name} has {max(0, len(data) - start)} "
                            f"of its {count} bytes)")
-        shape = (ny, nx) if components == 1 else (ny, nx, components)
-        values[name] = np.frombuffer(data, dtype, nx * ny * components, start).reshape(shape)
+        shape = lattice if components == 1 else lattice + (components,)
+        values[name] = np.frombuffer(data, dtype, nodes * components, start).reshape(shape)
     if "density" not in values:
         raise RunError(f"{path}: no density in it")
     velocity = values.get("velocity")
-    if velocity is not None and (velocity.ndim != 3 or velocity.shape[2] < 2):
+    if velocity is not None and (velocity.ndim != len(lattice) + 1 or velocity.shape[-1] < 2
+                                 or (nz > 1 and velocity.shape[-1] != 3)):
         raise RunError(f"{path}: the velocity has {velocity.shape[-1]} components, not 3")
     solid = values.get("solid")
     return {"density": values["density"].astype(float),
-            "velocity": None if velocity is None else velocity[..., :2].astype(float),
+            "velocity": None if velocity is None else
+                        velocity[..., :2 if nz == 1 else 3].astype(float),
             "pressure": values["pressure"].astype(float) if "pressure" in values else None,
             "solid": None if solid is None else solid != 0,
             "step": step, "time": time, "spacing": spacing}
+
+
+def vti_depth(path):
+    """Nodes along z of a .vti snapshot, from the WholeExtent of its header
+    (1 where the header does not say)."""
+    with open(path, "rb") as f:
+        m = WHOLE_EXTENT.search(f.read(4096))
+    try:
+        z0, z1 = (int(v) for v in m.group(1).split()[4:6])
+    except (AttributeError, ValueError):
+        return 1
+    return max(1, z1 - z0 + 1)
 
 
 def read_density(path):
@@ -255,15 +276,15 @@ def find_vti(folder, tag):
     return sorted(found)
 
 
-def read_run(folder):
-    """Everything the pictures show, read from the folder's files."""
-    tag, snapshots = find_snapshots(folder)
-    fields = [read_density(path) for _, path, _ in snapshots]
-    row = fields[-1].shape[0] // 2
-    run = {"tag": tag, "t": run_temperature(folder, tag),
-           "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
-           "profiles": [read_profile(bp) if bp else rho[row]
-                        for (_, _, bp), rho in zip(snapshots, fields)]}
+def extremes(rho):
+    """Smallest and largest finite value (NaN where there is none)."""
+    finite = rho[np.isfinite(rho)]
+    return (finite.min(), finite.max()) if finite.size else (np.nan, np.nan)
+
+
+def add_totals(run, folder, sums, source):
+    """The total density against the step: console.txt's lines where the
+    folder has one, else the sums of the snapshots given."""
     console = os.path.join(folder, CONSOLE)
     totals = read_console_totals(console) if os.path.isfile(console) else {}
     if totals:
@@ -272,10 +293,57 @@ def read_run(folder):
         run["total_source"] = "from console.txt"
     else:
         run["total_steps"] = run["steps"]
-        run["totals"] = [float(rho.sum()) for rho in fields]
-        run["total_source"] = ("summed from the .vti files" if snapshots[-1][1].endswith(".vti")
-                               else "summed from the VTK files, 5 digits")
-    # The velocity, where the run wrote it: the last .vti snapshot.
+        run["totals"] = sums
+        run["total_source"] = source
+
+
+def read_run(folder, shown=12):
+    """Everything the pictures show, read from the folder's files: of a
+    three-dimensional run, read_run_3d's."""
+    tag, snapshots = find_snapshots(folder)
     vti = find_vti(folder, tag)
+    if vti and vti_depth(vti[0][1]) > 1:
+        return read_run_3d(folder, tag, vti, shown)
+    fields = [read_density(path) for _, path, _ in snapshots]
+    row = fields[-1].shape[0] // 2
+    run = {"tag": tag, "t": run_temperature(folder, tag), "nodes_z": 1,
+           "steps": [step for step, _, _ in snapshots], "fields": fields, "row": row,
+           "profiles": [read_profile(bp) if bp else rho[row]
+                        for (_, _, bp), rho in zip(snapshots, fields)],
+           "extremes": [extremes(rho) for rho in fields],
+           "whole": [bool(np.isfinite(rho).all()) for rho in fields]}
+    add_totals(run, folder, [float(rho.sum()) for rho in fields],
+               "summed from the .vti files" if snapshots[-1][1].endswith(".vti")
+               else "summed from the VTK files, 5 digits")
+    # The velocity, where the run wrote it: the last .vti snapshot.
     run["flow"] = read_vti(vti[-1][1]) if vti else None
+    return run
+
+
+def read_run_3d(folder, tag, vti, shown):
+    """A three-dimensional run, one .vti file at a time: the extremes and
+    sums of the fluid's density in every snapshot, the density [z, y, x] of
+    at most `shown` of them, evenly chosen ("kept": [(step, density)], the
+    first and the last among them), and the last one's fields ("flow")."""
+    count = len(vti)
+    kept = set(np.linspace(0, count - 1, min(count, shown)).round().astype(int).tolist())
+    run = {"tag": tag, "t": run_temperature(folder, tag), "steps": [], "extremes": [],
+           "whole": [], "kept": []}
+    sums = []
+    for k, (step, path) in enumerate(vti):
+        fields = read_vti(path)
+        rho, solid = fields["density"], fields["solid"]
+        if k and rho.shape != run["flow"]["density"].shape:
+            raise RunError(f"{path}: a lattice of {rho.shape[::-1]} nodes, the snapshots "
+                           f"before it {run['flow']['density'].shape[::-1]}")
+        fluid = rho if solid is None else rho[~solid]
+        run["steps"].append(step)
+        run["extremes"].append(extremes(fluid))
+        run["whole"].append(bool(np.isfinite(fluid).all()))
+        sums.append(float(rho.sum()))
+        if k in kept:
+            run["kept"].append((step, rho))
+        run["flow"] = fields
+    run["nodes_z"] = run["flow"]["density"].shape[0]
+    add_totals(run, folder, sums, "summed from the .vti files")
     return run

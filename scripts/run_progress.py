@@ -28,10 +28,12 @@ SAMPLE_S = 0.1       # time between two samples of it
 
 
 def run_parameters(path):
-    """hnodes_x * hnodes_y, the number of steps and hlast_iter of a parameter file."""
+    """The nodes (hnodes_x * hnodes_y * hnodes_z), the number of steps and hlast_iter
+    of a parameter file."""
     values = read_parameters(path)
     get = lambda key: parameter(values, key)
-    return (get("hnodes_x") * get("hnodes_y"), get("hniter_cycle") * get("hncycles"),
+    layers = max(1, get("hnodes_z"))
+    return (get("hnodes_x") * get("hnodes_y") * layers, get("hniter_cycle") * get("hncycles"),
             get("hlast_iter"))
 
 

@@ -9,8 +9,9 @@
 set -euo pipefail
 
 needed=(cmake g++ make libboost-context-dev zlib1g-dev)
-# The system python3 draws the pictures of a run (scripts/plot_run.py).
-needed+=(python3-numpy python3-matplotlib)
+# The system python3 draws the pictures of a run (scripts/plot_run.py);
+# scikit-image's marching cubes the interface of a three-dimensional one.
+needed+=(python3-numpy python3-matplotlib python3-skimage)
 if [ "${1:-}" = "--tests" ]; then
   needed+=(libgtest-dev libbenchmark-dev)
   # The fuzzing step: clang and its libFuzzer runtime.

@@ -4,6 +4,7 @@
 Usage: run_scripts_test.py PATH_TO_VDWFLOW_A PATH_TO_VDWFLOW
 """
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -15,8 +16,10 @@ import numpy as np
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
 PLOT_RUN = os.path.join(SCRIPTS, "plot_run.py")
 READ_CHECKPOINT = os.path.join(SCRIPTS, "read_checkpoint.py")
+MAKE_MASK = os.path.join(SCRIPTS, "..", "examples", "porous", "make_mask.py")
 RUN_PROGRESS = os.path.join(SCRIPTS, "run_progress.py")
 PICTURES = ("density.png", "profiles.png", "history.png", "evolution.png")
+PICTURES_3D = ("density.png", "history.png", "interface.png", "evolution.png")
 HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "_X003_Y002_S0.0078_T0.00010_Ta1.000e-03_R1.000_Z1.00_T0.90_K0.000100"
 
@@ -29,8 +32,9 @@ vdwflow = None  # the programs, from the command line
 lean = None
 
 
-def run(command, cwd=None, stdin=None):
-    return subprocess.run(command, cwd=cwd, input=stdin, capture_output=True, timeout=60)
+def run(command, cwd=None, stdin=None, env=None):
+    return subprocess.run(command, cwd=cwd, input=stdin, capture_output=True, timeout=60,
+                          env=env)
 
 
 def png_size(path):
@@ -76,6 +80,7 @@ class PlotRun(unittest.TestCase):
             for name in PICTURES:
                 width, height = png_size(os.path.join(folder, "plots", name))
                 self.assertGreater(width * height, 0, name)
+            self.assertFalse(os.path.exists(os.path.join(folder, "plots", "interface.png")))
 
             # The middle row of the lattice read from the VTK file is the row
             # the program writes into its profile file.
@@ -242,6 +247,83 @@ class PlotVti(unittest.TestCase):
                 for name, values in written.items():
                     self.assertTrue(same_bits(read[name], values), f"{name} at step {step}")
                 self.assertEqual((read["step"], read["time"]), (step, step * 1e-4))
+
+
+def run_3d(folder, keys):
+    """vdwflow on a small three-dimensional lattice in folder; its console
+    kept as the demo keeps it."""
+    with open(os.path.join(folder, "nw2cuda.input"), "w") as f:
+        f.write("-hlast_iter 0 -hRTzero 1.0 -htemperature 0.85 -hdelta_time 0.0004 "
+                "-hkappa 0.0001 -hrho_zero 1.0 -htau 0.001 -hinit drop " + keys + "\n")
+    program = run([lean], cwd=folder)
+    with open(os.path.join(folder, "console.txt"), "wb") as f:
+        f.write(program.stdout)
+    return program
+
+
+class PlotThreeD(unittest.TestCase):
+    def test_a_run_through_a_mask_from_a_raw_image_gives_its_pictures(self):
+        with tempfile.TemporaryDirectory() as folder:
+            # A bright bar of voxels along y in a raw 8-bit image, x fastest:
+            # the mask and the program's solid nodes must both have it at
+            # x 2 to 4, z 10 to 12 (an exchange of x and z would show).
+            grey = np.full((16, 16, 16), 50, np.uint8)
+            grey[10:13, :, 2:5] = 200
+            grey.tofile(os.path.join(folder, "rock.raw"))
+            made = run([MAKE_MASK, os.path.join(folder, "rock.raw"), "16", "16", "16",
+                        "--threshold", "128"])
+            self.assertEqual(made.returncode, 0, made.stderr)
+            solid = np.load(os.path.join(folder, "rock.npy"))
+            self.assertTrue((solid == (grey >= 128)).all())
+            below = run([MAKE_MASK, os.path.join(folder, "rock.raw"), "16", "16", "15",
+                         "--threshold", "128", "--below", "-o", os.path.join(folder, "x.npy")])
+            self.assertEqual(below.returncode, 1)
+            self.assertIn(b"4096 bytes, 16 x 16 x 15 = 3840 expected", below.stderr)
+
+            program = run_3d(folder, "-hnodes_x 16 -hnodes_y 16 -hnodes_z 16 -hniter_cycle 20 "
+                             "-hncycles 3 -hinit_radius 5 -hinit_x 10 -hsolid_file rock.npy "
+                             "-hwall_wetting 0.0005")
+            self.assertEqual(program.returncode, 0, program.stderr)
+            _, snapshots = run_folder.find_snapshots(folder)
+            last = run_folder.read_vti(snapshots[-1][1])
+            self.assertEqual(last["density"].shape, (16, 16, 16))
+            self.assertEqual(last["velocity"].shape, (16, 16, 16, 3))
+            self.assertTrue((last["solid"] == solid).all())
+
+            plots = run([PLOT_RUN, folder])
+            self.assertEqual(plots.returncode, 0, plots.stderr)
+            self.assertIn(b"step 60: density n from", plots.stdout)
+            self.assertIn(b"(4 snapshots, 16 x 16 x 16 nodes)", plots.stdout)
+            for name in PICTURES_3D:
+                width, height = png_size(os.path.join(folder, "plots", name))
+                self.assertGreater(width * height, 0, name)
+            self.assertFalse(os.path.exists(os.path.join(folder, "plots", "profiles.png")))
+
+            # Without scikit-image the pictures that need none are drawn, and
+            # the message names the package.
+            fake = os.path.join(folder, "no_skimage")
+            os.makedirs(os.path.join(fake, "skimage"))
+            with open(os.path.join(fake, "skimage", "__init__.py"), "w") as f:
+                f.write("raise ImportError('no scikit-image here')\n")
+            for name in PICTURES_3D:
+                os.remove(os.path.join(folder, "plots", name))
+            lacking = run([PLOT_RUN, folder], env=dict(os.environ, PYTHONPATH=fake))
+            self.assertEqual(lacking.returncode, 1)
+            self.assertIn(b"apt-get install python3-skimage", lacking.stderr)
+            self.assertEqual(sorted(os.listdir(os.path.join(folder, "plots"))),
+                             ["density.png", "history.png"])
+
+    def test_a_half_sphere_on_a_neutral_wall_reads_as_ninety_degrees(self):
+        with tempfile.TemporaryDirectory() as folder:
+            program = run_3d(folder, "-hnodes_x 24 -hnodes_y 12 -hnodes_z 24 -hniter_cycle 1 "
+                             "-hncycles 1 -hinit_radius 8 -hinit_y -0.5 -hwalls y")
+            self.assertEqual(program.returncode, 0, program.stderr)
+            plots = run([PLOT_RUN, folder])
+            self.assertEqual(plots.returncode, 0, plots.stderr)
+            angle = re.search(rb"contact angle ([\d.]+) degrees", plots.stdout)
+            self.assertIsNotNone(angle, plots.stdout)
+            self.assertAlmostEqual(float(angle.group(1)), 90, delta=4)
+            self.assertIn(b"Young's law gives 90.0", plots.stdout)
 
 
 def console(first_label, cycles, steps):
