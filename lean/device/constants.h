@@ -34,6 +34,8 @@ struct lattice_constants {
     int slab;    // cells per padded layer of a three-dimensional box
     int plane;   // cells per plane (the whole padded box in three dimensions)
     int planes;  // planes of a level (the images copy them all)
+    int halo;    // cells of the halo on every side of the nodes (along z too in a box)
+    int origin;  // the cell of the first node
     int nodes_x, nodes_y, nodes_z;
     int walls;  // the directions with walls: x 1, y 2, z 4
     int density_plane, difference_plane, laplacian_plane;  // kLeanN ... or kLean3N ...

@@ -3,8 +3,10 @@
 
 #include "step.cuh"
 #include "step3.cuh"
+#include "halo.cuh"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +16,7 @@
 
 #include "reporters.h"
 #include "run_checks.h"
+#include "team.h"
 #include "vdw_thermo.h"
 
 namespace lean {
@@ -56,8 +59,10 @@ double interface_resolution_factor(const configuration &c)
     return width < 2.5 ? (2.5 / width) * (2.5 / width) : 1.0;
 }
 
-// What the border's kernels take: the geometry of a level and the fluid.
-lattice_constants lattice_of(const configuration &c, int row, int slab, int plane, int planes)
+// What the border's kernels take: the geometry of a level (of the block's
+// padded box) and the fluid.
+lattice_constants lattice_of(const configuration &c, const block &b, int row, int slab, int plane,
+                             int planes)
 {
     const bool three = c.dimensions() == 3;
     lattice_constants k{};
@@ -65,9 +70,11 @@ lattice_constants lattice_of(const configuration &c, int row, int slab, int plan
     k.slab = slab;
     k.plane = plane;
     k.planes = planes;
-    k.nodes_x = c.keys.nodes_x;
-    k.nodes_y = c.keys.nodes_y;
-    k.nodes_z = c.keys.nodes_z;
+    k.halo = b.halo;
+    k.origin = b.halo + b.halo * row + (three ? b.halo * slab : 0);
+    k.nodes_x = b.extent[0];
+    k.nodes_y = b.extent[1];
+    k.nodes_z = b.extent[2];
     k.walls = static_cast<int>(c.keys.walls);
     k.density_plane = three ? kLean3N : kLeanN;
     k.difference_plane = three ? kLean3Dp : kLeanDp;
@@ -156,38 +163,44 @@ void device_state::check(cudaError_t status, int line)
 }
 
 device_state::device_state(const configuration &c)
-    : dimensions_(c.dimensions()), nodes_(c.node_count()), velocities_(c.velocities())
+    : device_state(c, whole_lattice(c), single_process())
+{
+}
+
+device_state::device_state(const configuration &c, const block &b, team &t)
+    : dimensions_(c.dimensions()), part_(b), team_(&t), split_(!b.whole()), halo_(b.halo),
+      nodes_(b.node_count()), velocities_(c.velocities())
 {
     const settings &s = c.keys;
     const bool three = dimensions_ == 3;
     walls_ = s.has_solid();
     gravity_ = s.has_gravity();
     scheme_ = s.scheme;
+    const int ex = b.extent[0], ey = b.extent[1], ez = b.extent[2];
 
-    // The step's blocks cover the lattice; the cells they reach past it are
-    // padding, and the stencils reach kHalo cells further (along z too in a
-    // box, whose layers the grid's z counts).
-    block_ = step_block(s.nodes_x);
+    // The step's blocks cover the block of nodes; the cells they reach past
+    // it are padding, and the stencils reach a halo of cells further (along
+    // z too in a box, whose layers the grid's z counts).
+    block_ = step_block(ex);
     const std::int64_t bx = block_.x, by = block_.y;
-    const std::int64_t covered_x = (s.nodes_x + bx - 1) / bx * bx;
-    const std::int64_t covered_y = (s.nodes_y + by - 1) / by * by;
-    const std::int64_t row = covered_x + 2 * kHalo;
-    const std::int64_t slab = row * (covered_y + 2 * kHalo);
-    const std::int64_t plane = three ? slab * (s.nodes_z + 2 * kHalo) : slab;
+    const std::int64_t covered_x = (ex + bx - 1) / bx * bx;
+    const std::int64_t covered_y = (ey + by - 1) / by * by;
+    const std::int64_t row = covered_x + 2 * halo_;
+    const std::int64_t slab = row * (covered_y + 2 * halo_);
+    const std::int64_t plane = three ? slab * (ez + 2 * halo_) : slab;
     const bool lw = scheme_ == scheme_kind::lax_wendroff;
     const int planes = three ? (lw ? kLean3PlanesLW : kLean3Planes) : (lw ? kLeanPlanesLW : kLeanPlanes);
     if (three) {
         if (planes * plane > INT_MAX)
             throw error_line(run_failure::input,
-                             "%s: -hnodes_x %d -hnodes_y %d -hnodes_z %d give %lld values of the "
-                             "lean state, more than %d (a larger lattice runs over several "
-                             "processes)",
-                             c.path.c_str(), s.nodes_x, s.nodes_y, s.nodes_z,
-                             static_cast<long long>(planes * plane), INT_MAX);
+                             "%s: a block of %d x %d x %d nodes gives %lld values of the lean "
+                             "state, more than %d (run it over more processes: mpirun -n)",
+                             c.path.c_str(), ex, ey, ez, static_cast<long long>(planes * plane),
+                             INT_MAX);
     } else {
-        check_elements(c.path.c_str(), s.nodes_x, s.nodes_y, "lean state", planes * plane);
+        check_elements(c.path.c_str(), ex, ey, "lean state", planes * plane);
     }
-    lattice_ = lattice_of(c, static_cast<int>(row), static_cast<int>(slab),
+    lattice_ = lattice_of(c, b, static_cast<int>(row), static_cast<int>(slab),
                           static_cast<int>(plane), planes);
     if (three)
         rc3_ = constants_of<step_constants3>(c, lattice_);
@@ -196,14 +209,19 @@ device_state::device_state(const configuration &c)
     // (x down the lattice, y across: the kernels' order; z a layer each)
     // (three dimensions: the grid's x counts blocks of rows and layers, in
     // pencils marched along z: step3.cuh)
-    grid_ = dim3(static_cast<unsigned>(covered_y / by * (three ? s.nodes_z : 1)),
+    grid_ = dim3(static_cast<unsigned>(covered_y / by * (three ? ez : 1)),
                  static_cast<unsigned>(covered_x / bx), 1);
-    const std::int64_t X = s.nodes_x + 2 * kHalo, Y = s.nodes_y + 2 * kHalo;
+    const std::int64_t X = ex + 2 * halo_, Y = ey + 2 * halo_;
     const std::int64_t image_cells =
-        three ? 2 * kHalo * X * Y + 2 * kHalo * X * s.nodes_z + 2 * kHalo * std::int64_t{s.nodes_y} * s.nodes_z
-              : 2 * kHalo * X + 2 * kHalo * std::int64_t{s.nodes_y};
+        three ? 2 * halo_ * X * Y + 2 * halo_ * X * ez + 2 * halo_ * std::int64_t{ey} * ez
+              : 2 * halo_ * X + 2 * halo_ * std::int64_t{ey};
     image_block_ = dim3(256, 1, 1);
     image_grid_ = dim3(static_cast<unsigned>(std::min<std::int64_t>((image_cells + 255) / 256, 65535 * 16)), 1, 1);
+    // A split lattice's faces: the largest of its directions, every plane.
+    if (split_)
+        for (int d = 0; d < dimensions_; d++)
+            face_values_ = std::max<std::size_t>(
+                face_values_, static_cast<std::size_t>(face_of(d, 0, halo_).cells()) * planes);
     check_memory(c);
 
     try {
@@ -214,6 +232,18 @@ device_state::device_state(const configuration &c)
         CHECK(cudaMemset(level_[0], 0, doubles(planes * plane)));
         CHECK(cudaMemset(level_[1], 0, doubles(planes * plane)));
         if (walls_ || gravity_ || scheme_ != scheme_kind::upwind || three) upload_geometry(c);
+        if (split_) {
+            for (int side = 0; side < 2; side++) {
+                CHECK(cudaMalloc(&face_send_[side], doubles(static_cast<std::int64_t>(face_values_))));
+                CHECK(cudaMalloc(&face_receive_[side], doubles(static_cast<std::int64_t>(face_values_))));
+#ifdef __CUDACC__
+                if (!team_->passes_device_memory()) {
+                    host_send_[side].resize(face_values_);
+                    host_receive_[side].resize(face_values_);
+                }
+#endif
+            }
+        }
     } catch (...) {
         release();
         throw;
@@ -232,6 +262,13 @@ void device_state::check_memory(const configuration &c)
     const std::size_t needed = bytes() + doubles(static_cast<std::int64_t>(nodes_));
     if (needed > free) {
         const settings &s = c.keys;
+        if (split_)
+            throw error_line(run_failure::input,
+                             "%s: a block of %d x %d x %d nodes needs %.3g GB of device memory "
+                             "for its state; the device of process %d has %.3g GB free (run it "
+                             "over more processes)",
+                             c.path.c_str(), part_.extent[0], part_.extent[1], part_.extent[2],
+                             needed / 1e9, team_->rank(), free / 1e9);
         throw error_line(run_failure::input,
                          "%s: the lattice of %d x %d x %d nodes needs %.3g GB of device memory "
                          "for its state; the device has %.3g GB free",
@@ -268,6 +305,10 @@ void device_state::release()
     free(ghost_weight_);
     free(ghost_shift_);
     free(ghost_layer_);
+    for (int side = 0; side < 2; side++) {
+        free(face_send_[side]);
+        free(face_receive_[side]);
+    }
 }
 
 std::size_t device_state::bytes() const
@@ -275,7 +316,8 @@ std::size_t device_state::bytes() const
     const std::size_t cells = static_cast<std::size_t>(lattice_.plane);
     const std::size_t link = dimensions_ == 3 ? sizeof(unsigned long long) : sizeof(unsigned);
     return 2 * doubles(std::int64_t{lattice_.planes} * lattice_.plane) +
-           doubles(static_cast<std::int64_t>(nodes_)) + (walls_ ? cells * link : 0);
+           doubles(static_cast<std::int64_t>(nodes_)) + (walls_ ? cells * link : 0) +
+           4 * doubles(static_cast<std::int64_t>(face_values_));
 }
 
 // The link words and the ghost table of the walls and solid nodes (none
@@ -293,9 +335,8 @@ void device_state::upload_geometry(const configuration &c)
         // (the periodic form's link words are never read: one of them)
         boundary_geometry3 geometry;
         if (walls_)
-            geometry = build_boundaries3(s.nodes_x, s.nodes_y, s.nodes_z, kHalo, lattice_.row,
-                                         lattice_.slab, lattice_.plane, s.walls_x(), s.walls_y(),
-                                         s.walls_z(), c.solid, shift);
+            geometry = build_boundaries3(part_, lattice_.row, lattice_.slab, lattice_.plane,
+                                         s.walls_x(), s.walls_y(), s.walls_z(), c.solid, shift);
         else
             geometry.links.assign(1, 0ull);
         CHECK(cudaMalloc(&links3_, geometry.links.size() * sizeof(unsigned long long)));
@@ -303,8 +344,8 @@ void device_state::upload_geometry(const configuration &c)
         t = std::move(geometry.ghosts);
     } else {
         boundary_geometry geometry =
-            build_boundaries(s.nodes_x, s.nodes_y, kHalo, lattice_.row, lattice_.plane,
-                             s.walls_x(), s.walls_y(), c.solid, shift);
+            build_boundaries(part_, lattice_.row, lattice_.plane, s.walls_x(), s.walls_y(),
+                             c.solid, shift);
         CHECK(cudaMalloc(&links_, static_cast<size_t>(lattice_.plane) * sizeof(unsigned)));
         upload(links_, geometry.links.data(), geometry.links.size() * sizeof(unsigned));
         t = std::move(geometry.ghosts);
@@ -359,20 +400,26 @@ void device_state::refresh_laplacian(double *level)
         LAUNCH(lean_laplacian_pass, grid_, block_, 0, 0, level, lattice_);
     // The ghosts' own (from the densities), then the images, which bring
     // those of the ghosts in the periodic images too.
-    if (ghost_count_ > 0) {
-        const auto cells = static_cast<const int *>(ghost_cell_);
-        const auto first = static_cast<const int *>(ghost_first_);
-        const auto sources = static_cast<const int *>(ghost_source_);
-        const auto weights = static_cast<const double *>(ghost_weight_);
-        const auto layers = static_cast<const int *>(ghost_layer_);
-        if (dimensions_ == 3)
-            LAUNCH(lean_ghosts_laplacian<3>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
-                   sources, weights, layers, ghost_count_, lattice_);
-        else
-            LAUNCH(lean_ghosts_laplacian<2>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
-                   sources, weights, layers, ghost_count_, lattice_);
-    }
+    refresh_ghost_laplacians(level);
     refresh_images(level, lattice_.laplacian_plane);
+}
+
+// The Laplacians of the ghosts of a level (boundaries.h: next to the fluid
+// from their densities, further from their sources').
+void device_state::refresh_ghost_laplacians(double *level)
+{
+    if (ghost_count_ == 0) return;
+    const auto cells = static_cast<const int *>(ghost_cell_);
+    const auto first = static_cast<const int *>(ghost_first_);
+    const auto sources = static_cast<const int *>(ghost_source_);
+    const auto weights = static_cast<const double *>(ghost_weight_);
+    const auto layers = static_cast<const int *>(ghost_layer_);
+    if (dimensions_ == 3)
+        LAUNCH(lean_ghosts_laplacian<3>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
+               sources, weights, layers, ghost_count_, lattice_);
+    else
+        LAUNCH(lean_ghosts_laplacian<2>, ghost_grid_, ghost_block_, 0, 0, level, cells, first,
+               sources, weights, layers, ghost_count_, lattice_);
 }
 
 // Values of the nodes (x fastest) into plane `plane` of `level`.
@@ -408,14 +455,17 @@ void device_state::upload(const double *state)
     for (int i = 0; i < velocities_; i++) upload_plane(state + i * nodes, first, i);
     upload_plane(state + velocities_ * nodes, before, lattice_.density_plane);
     const bool lw = scheme_ == scheme_kind::lax_wendroff;
-    if (dimensions_ == 2 && !walls_ && !gravity_ && !lw) {
+    if (dimensions_ == 2 && !walls_ && !gravity_ && !lw && !split_) {
         LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
         LAUNCH(lean_images, image_grid_, image_block_, 0, 0, first, lattice_);
     } else {
-        // The density before the first step, with its images and ghosts
-        // (the first step's pressures, and Laplacian, come from it), then
-        // the first level, its images and ghosts.
-        refresh_images(before, dimensions_ == 3 ? lattice_.density_plane : -1);
+        // The density before the first step, with its images (or halo) and
+        // ghosts (the first step's pressures, and Laplacian, come from it),
+        // then the first level, its images and ghosts.
+        if (split_)
+            sweep(before, {{lattice_.density_plane, 1, halo_}});
+        else
+            refresh_images(before, dimensions_ == 3 ? lattice_.density_plane : -1);
         refresh_ghosts(before, before);
         if (dimensions_ == 3 && lw)
             LAUNCH(lean_start3<scheme_kind::lax_wendroff>, grid_, block_, 0, 0, first,
@@ -428,9 +478,13 @@ void device_state::upload(const double *state)
                    rc_);
         else
             LAUNCH(lean_start, grid_, block_, 0, 0, first, before, rc_);
-        refresh_images(first, -1);
-        refresh_ghosts(first, before);
-        if (lw) refresh_laplacian(first);
+        if (split_) {
+            refresh_split(first, before);
+        } else {
+            refresh_images(first, -1);
+            refresh_ghosts(first, before);
+            if (lw) refresh_laplacian(first);
+        }
     }
     current_ = 0;
     stepped_ = false;
@@ -470,9 +524,13 @@ void device_state::steps(int count)
             launch_scheme<scheme_kind::lax_wendroff>(in, out);
         else
             launch_scheme<scheme_kind::upwind>(in, out);
-        refresh_images(out, -1);
-        refresh_ghosts(out, in);
-        if (lw) refresh_laplacian(out);
+        if (split_) {
+            refresh_split(out, in);
+        } else {
+            refresh_images(out, -1);
+            refresh_ghosts(out, in);
+            if (lw) refresh_laplacian(out);
+        }
         current_ = 1 - current_;
         stepped_ = true;
     }
@@ -499,12 +557,11 @@ void device_state::density_to(double *out)
 #else
     CHECK(cudaDeviceSynchronize());
     const lattice_constants &k = lattice_;
-    const int nwz = dimensions_ == 3 ? kHalo : 0;
     for (int iz = 0; iz < k.nodes_z; iz++)
         for (int iy = 0; iy < k.nodes_y; iy++)
             std::memcpy(out + (static_cast<std::int64_t>(iz) * k.nodes_y + iy) * k.nodes_x,
-                        plane + static_cast<std::int64_t>(iy + kHalo) * k.row +
-                            static_cast<std::int64_t>(iz + nwz) * k.slab + kHalo,
+                        plane + k.origin + static_cast<std::int64_t>(iy) * k.row +
+                            static_cast<std::int64_t>(iz) * k.slab,
                         doubles(k.nodes_x));
 #endif
 }
@@ -528,12 +585,11 @@ void device_state::velocity_to(double *components)
     CHECK(cudaDeviceSynchronize());
     const lattice_constants &k = lattice_;
     const std::int64_t plane = k.plane;
-    const int nwz = d == 3 ? kHalo : 0;
     std::int64_t p = 0;
     for (int iz = 0; iz < k.nodes_z; iz++)
         for (int iy = 0; iy < k.nodes_y; iy++) {
-            const std::int64_t row = static_cast<std::int64_t>(iy + kHalo) * k.row +
-                                     static_cast<std::int64_t>(iz + nwz) * k.slab + kHalo;
+            const std::int64_t row = k.origin + static_cast<std::int64_t>(iy) * k.row +
+                                     static_cast<std::int64_t>(iz) * k.slab;
             for (int ix = 0; ix < k.nodes_x; ix++, p++) {
                 const std::int64_t l = row + ix;
                 const double rho = density_level[k.density_plane * plane + l];
@@ -558,6 +614,140 @@ void device_state::velocity_to(double *components)
             }
         }
 #endif
+}
+
+// A face of the padded box along d: `depth` cells from `from`, the whole
+// padded extent along the other directions.
+face device_state::face_of(int d, int from, int depth) const
+{
+    face f{d, from, depth, {1, 1, 1}};
+    for (int e = 0; e < dimensions_; e++) f.size[e] = part_.extent[e] + 2 * halo_;
+    f.size[d] = depth;
+    return f;
+}
+
+namespace {
+
+// A grid of a thread per value of a one-dimensional kernel.
+dim3 grid_for(long long count)
+{
+    return dim3(static_cast<unsigned>(std::max<long long>(1, std::min<long long>((count + 255) / 256, 65535 * 16))), 1, 1);
+}
+
+}  // namespace
+
+// The halo of a split lattice's level, direction after direction (each
+// face whole along the directions before it, so the corners follow): the
+// faces exchanged with the neighbours along a split direction, the images
+// of one that is not split and has no walls; behind a wall the ghosts
+// stand.
+void device_state::sweep(double *level, std::initializer_list<plane_group> groups)
+{
+    CHECK(cudaDeviceSynchronize());
+    const auto start = std::chrono::steady_clock::now();
+    for (int d = 0; d < dimensions_; d++) {
+        if (part_.split(d)) {
+            exchange_faces(level, d, groups);
+            continue;
+        }
+        if ((lattice_.walls >> d) & 1) continue;
+        for (const plane_group &g : groups)
+            for (int side = 0; side < 2; side++) {
+                const face f = face_of(d, side == 0 ? halo_ - g.depth : halo_ + part_.extent[d], g.depth);
+                LAUNCH(lean_face_wrap, grid_for(f.cells() * g.planes), dim3(256, 1, 1), 0, 0, level,
+                       g.first, g.planes, f, lattice_);
+            }
+    }
+    CHECK(cudaDeviceSynchronize());
+    halo_seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The faces along split direction d: the block's first and last cells to
+// the neighbours below and above, theirs into the halo.
+void device_state::exchange_faces(double *level, int d, std::initializer_list<plane_group> groups)
+{
+    const int e = part_.extent[d];
+    const bool neighbour[2] = {team_->has_neighbour(d, 0), team_->has_neighbour(d, 1)};
+    const dim3 threads(256, 1, 1);
+    const auto copy_faces = [&](int side, bool pack) {
+        double *buffer = pack ? face_send_[side] : face_receive_[side];
+        std::size_t offset = 0;
+        for (const plane_group &g : groups) {
+            const int from = pack ? (side == 0 ? halo_ : halo_ + e - g.depth)
+                                  : (side == 0 ? halo_ - g.depth : halo_ + e);
+            const face f = face_of(d, from, g.depth);
+            LAUNCH(lean_face_copy, grid_for(f.cells() * g.planes), threads, 0, 0, level,
+                   buffer + offset, g.first, g.planes, f, pack, lattice_);
+            offset += static_cast<std::size_t>(f.cells()) * g.planes;
+        }
+        return offset;
+    };
+    std::size_t count = 0;
+    for (int side = 0; side < 2; side++)
+        if (neighbour[side]) count = copy_faces(side, true);
+    if (count == 0) return;
+    double *send[2] = {face_send_[0], face_send_[1]};
+    double *receive[2] = {face_receive_[0], face_receive_[1]};
+#ifdef __CUDACC__
+    // (through the host, unless the MPI library takes device memory)
+    const bool staged = !team_->passes_device_memory();
+    if (staged)
+        for (int side = 0; side < 2; side++) {
+            if (!neighbour[side]) continue;
+            CHECK(cudaMemcpy(host_send_[side].data(), face_send_[side], doubles(static_cast<std::int64_t>(count)),
+                             cudaMemcpyDeviceToHost));
+            send[side] = host_send_[side].data();
+            receive[side] = host_receive_[side].data();
+        }
+#endif
+    CHECK(cudaDeviceSynchronize());
+    team_->exchange(d, send[0], send[1], receive[0], receive[1], count);
+#ifdef __CUDACC__
+    if (staged)
+        for (int side = 0; side < 2; side++)
+            if (neighbour[side])
+                CHECK(cudaMemcpy(face_receive_[side], host_receive_[side].data(),
+                                 doubles(static_cast<std::int64_t>(count)), cudaMemcpyHostToDevice));
+#endif
+    for (int side = 0; side < 2; side++)
+        if (neighbour[side]) copy_faces(side, false);
+}
+
+// After a step of a split lattice into `out`: the halo of every plane the
+// next step reads around its nodes (the distributions a cell deep; the
+// density as deep as the ghosts' sources lie, the rest two cells), the
+// ghosts this block owns and their halo; with the Lax-Wendroff scheme the
+// Laplacian over the block and its halo, its ghosts', and its halo.
+void device_state::refresh_split(double *out, const double *in)
+{
+    const int n = lattice_.density_plane, dp = lattice_.difference_plane;
+    const bool lw = scheme_ == scheme_kind::lax_wendroff;
+    if (lw)
+        sweep(out, {{0, velocities_, 1}, {n, 1, halo_}, {dp, 1, kHalo},
+                    {lattice_.laplacian_plane + 1, dimensions_, kHalo}});
+    else
+        sweep(out, {{0, velocities_, 1}, {n, 1, halo_}, {dp, 1, kHalo}});
+    // (every process sweeps, whether it owns ghosts or not)
+    if (walls_) {
+        refresh_ghosts(out, in);
+        sweep(out, {{n, 2, halo_}});
+    }
+    if (!lw) return;
+    int lo[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    for (int d = 0; d < dimensions_; d++) {
+        const int reach = part_.split(d) ? halo_ - 1 : 0;
+        lo[d] = halo_ - reach;
+        size[d] = part_.extent[d] + 2 * reach;
+    }
+    const long long cells = static_cast<long long>(size[0]) * size[1] * size[2];
+    if (dimensions_ == 3)
+        LAUNCH(lean_laplacian_box<3>, grid_for(cells), dim3(256, 1, 1), 0, 0, out, lo[0], lo[1],
+               lo[2], size[0], size[1], size[2], lattice_);
+    else
+        LAUNCH(lean_laplacian_box<2>, grid_for(cells), dim3(256, 1, 1), 0, 0, out, lo[0], lo[1],
+               lo[2], size[0], size[1], size[2], lattice_);
+    refresh_ghost_laplacians(out);
+    sweep(out, {{lattice_.laplacian_plane, 1, kHalo}});
 }
 
 }  // namespace lean

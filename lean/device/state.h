@@ -9,12 +9,17 @@
 #include <cuda_runtime.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
 
 #include "constants.h"
+#include "decomposition.h"
 #include "setup.h"
 
 namespace lean {
+
+class team;
+struct face;
 
 class device_state {
 public:
@@ -22,11 +27,16 @@ public:
     // geometry of its walls and solid nodes uploaded. A state that the
     // device's free memory cannot hold is refused first, naming the bytes.
     explicit device_state(const configuration &c);
+    // The state of the block `b` of a split lattice, whose halos the team
+    // `t` exchanges with its neighbours after every step (the whole lattice
+    // in one process: the images of its periodic directions).
+    device_state(const configuration &c, const block &b, team &t);
     ~device_state();
     device_state(const device_state &) = delete;
     device_state &operator=(const device_state &) = delete;
 
-    // The first level from the planes of a state (initial_state.h: the
+    // The first level from the planes of a state (initial_state.h, of the
+    // block's nodes: the
     // distributions, then the density a snapshot shows, from which the first
     // step forms its pressures).
     void upload(const double *state);
@@ -49,7 +59,17 @@ public:
     int planes() const { return lattice_.planes; }
     std::size_t bytes() const;
 
+    // Whether the lattice is split over processes (its halos exchanged).
+    bool split() const { return split_; }
+    // Seconds of the halo exchanges so far (a split lattice's; waiting for
+    // the steps launched before each).
+    double halo_seconds() const { return halo_seconds_; }
+
 private:
+    // Planes of a level that travel together in a halo, `depth` cells deep.
+    struct plane_group {
+        int first, planes, depth;
+    };
     void check(cudaError_t status, int line);
     void check_memory(const configuration &c);
     void upload_plane(const double *values, double *level, int plane);
@@ -57,6 +77,11 @@ private:
     void refresh_images(double *level, int plane);
     void refresh_ghosts(double *out, const double *in);
     void refresh_laplacian(double *level);
+    void refresh_ghost_laplacians(double *level);
+    void refresh_split(double *out, const double *in);
+    void sweep(double *level, std::initializer_list<plane_group> groups);
+    void exchange_faces(double *level, int d, std::initializer_list<plane_group> groups);
+    face face_of(int d, int from, int depth) const;
     void upload_geometry(const configuration &c);
     template <bool Walls, bool Gravity, scheme_kind Scheme>
     void launch_form(const double *in, double *out);
@@ -64,6 +89,16 @@ private:
     void launch_scheme(const double *in, double *out);
 
     int dimensions_ = 2;
+    block part_;  // the lattice's nodes this state holds
+    team *team_ = nullptr;
+    bool split_ = false;     // the lattice is split: halos exchanged, not images
+    int halo_ = kHalo;
+    double halo_seconds_ = 0.0;
+    // A split lattice's faces: on the device, and (a GPU without a CUDA-aware
+    // MPI library) their copies on the host; [0] below, [1] above.
+    double *face_send_[2] = {nullptr, nullptr}, *face_receive_[2] = {nullptr, nullptr};
+    std::vector<double> host_send_[2], host_receive_[2];
+    std::size_t face_values_ = 0;
     step_constants rc_{};      // a two-dimensional run's step
     step_constants3 rc3_{};    // a three-dimensional one's
     lattice_constants lattice_{};  // what the border's kernels take of either

@@ -63,6 +63,12 @@ __device__ FORCE_INLINE int lean_cell(const lattice_constants &rc, int lx, int l
     return lx + ly * rc.row;
 }
 
+// The cell of node (ix, iy) of the lattice (of the block a process steps).
+__device__ FORCE_INLINE int lean_node_cell(const lattice_constants &rc, int ix, int iy)
+{
+    return rc.origin + ix + iy * rc.row;
+}
+
 // Van der Waals pressure from the density rho of the step before,
 // p = 3 n T / (3 - n) - a Tc n^2, and its non-ideal part pid - p.
 __device__ FORCE_INLINE double lean_pressure_difference(const lattice_constants &rc, double rho)
@@ -155,7 +161,7 @@ __device__ FORCE_INLINE void lean_node(const step_constants &rc, int ix, int iy,
 {
     const int row = rc.row;
     const int plane = rc.plane;
-    const int l = lean_cell(rc, ix + kHalo, iy + kHalo);
+    const int l = lean_node_cell(rc, ix, iy);
     const double *rho_in = in + kLeanN * plane;
     const double *dp_in = in + kLeanDp * plane;
 
@@ -396,7 +402,7 @@ SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const lattice_const
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
-    const int l = lean_cell(rc, ix + kHalo, iy + kHalo);
+    const int l = lean_node_cell(rc, ix, iy);
     level[kLeanLap * rc.plane + l] = lean_laplacian(rc, level + kLeanN * rc.plane, l, rc.row);
 }
 
@@ -408,29 +414,29 @@ SIMD_KERNEL(lean_laplacian_pass, double *__restrict__ level, const lattice_const
 // ghosts make it.
 __device__ FORCE_INLINE int lean_image_count(const lattice_constants &rc)
 {
-    return 2 * kHalo * (rc.nodes_x + 2 * kHalo) + 2 * kHalo * rc.nodes_y;
+    return 2 * rc.halo * (rc.nodes_x + 2 * rc.halo) + 2 * rc.halo * rc.nodes_y;
 }
 
 __device__ FORCE_INLINE void lean_image_cells(const lattice_constants &rc, int t, int *to, int *from)
 {
-    const int width = rc.nodes_x + 2 * kHalo;
-    const int bands = 2 * kHalo * width;
+    const int width = rc.nodes_x + 2 * rc.halo;
+    const int bands = 2 * rc.halo * width;
     int lx, ly;
     if (t < bands) {
         const int band_row = t / width;  // 0 .. 2 nw - 1
         lx = t % width;
-        ly = band_row < kHalo ? band_row : rc.nodes_y + band_row;
+        ly = band_row < rc.halo ? band_row : rc.nodes_y + band_row;
     } else {
         const int u = t - bands;
-        const int band_column = u % (2 * kHalo);
-        lx = band_column < kHalo ? band_column : rc.nodes_x + band_column;
-        ly = kHalo + u / (2 * kHalo);
+        const int band_column = u % (2 * rc.halo);
+        lx = band_column < rc.halo ? band_column : rc.nodes_x + band_column;
+        ly = rc.halo + u / (2 * rc.halo);
     }
     // (behind a wall, the cell itself: the ghosts fill it)
-    const int sx = rc.walls & 1 ? lx - kHalo : ((lx - kHalo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
-    const int sy = rc.walls & 2 ? ly - kHalo : ((ly - kHalo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
+    const int sx = rc.walls & 1 ? lx - rc.halo : ((lx - rc.halo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
+    const int sy = rc.walls & 2 ? ly - rc.halo : ((ly - rc.halo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
     *to = lean_cell(rc, lx, ly);
-    *from = lean_cell(rc, sx + kHalo, sy + kHalo);
+    *from = lean_node_cell(rc, sx, sy);
 }
 
 // Periodic images of plane p of `buffer`: one thread per image cell.
@@ -466,7 +472,7 @@ SIMD_KERNEL(lean_start, double *__restrict__ state, double *__restrict__ before,
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
-    const int l = lean_cell(rc, ix + kHalo, iy + kHalo);
+    const int l = lean_node_cell(rc, ix, iy);
     const int plane = rc.plane;
     double n = 0.0;
     UNROLL_FULLY for (int i = 0; i < 9; ++i) n += state[i * plane + l];
@@ -481,7 +487,7 @@ SIMD_KERNEL(lean_start_lw, double *__restrict__ state, const double *__restrict_
 {
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
-    const int l = lean_cell(rc, ix + kHalo, iy + kHalo);
+    const int l = lean_node_cell(rc, ix, iy);
     const int plane = rc.plane;
     double n = 0.0, jx = 0.0, jy = 0.0;
     UNROLL_FULLY for (int i = 0; i < 9; ++i)
@@ -504,7 +510,7 @@ __global__ void lean_unpack(const double *nodes_plane, double *padded, const lat
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     if (ix < rc.nodes_x && iy < rc.nodes_y)
-        padded[lean_cell(rc, ix + kHalo, iy + kHalo)] = nodes_plane[iy * rc.nodes_x + ix];
+        padded[lean_node_cell(rc, ix, iy)] = nodes_plane[iy * rc.nodes_x + ix];
 }
 
 __global__ void lean_pack(const double *padded, double *nodes_plane, const lattice_constants rc)
@@ -512,7 +518,7 @@ __global__ void lean_pack(const double *padded, double *nodes_plane, const latti
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     if (ix < rc.nodes_x && iy < rc.nodes_y)
-        nodes_plane[iy * rc.nodes_x + ix] = padded[lean_cell(rc, ix + kHalo, iy + kHalo)];
+        nodes_plane[iy * rc.nodes_x + ix] = padded[lean_node_cell(rc, ix, iy)];
 }
 
 // The velocity that a snapshot shows, u = j / n: the momentum of the
@@ -525,7 +531,7 @@ __global__ void lean_pack_velocity(const double *level, const double *density_le
     const int ix = static_cast<int>(blockIdx.y * blockDim.x) + static_cast<int>(threadIdx.x);
     const int iy = static_cast<int>(blockIdx.x * blockDim.y) + static_cast<int>(threadIdx.y);
     if (ix < rc.nodes_x && iy < rc.nodes_y) {
-        const int l = lean_cell(rc, ix + kHalo, iy + kHalo);
+        const int l = lean_node_cell(rc, ix, iy);
         double jx = 0.0, jy = 0.0;
         for (int i = 0; i < 9; i++) {
             jx += level[i * rc.plane + l] * rc.cx[i];

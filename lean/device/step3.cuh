@@ -83,7 +83,7 @@ __device__ FORCE_INLINE void lean_node3(const step_constants3 &rc, int ix, int i
 {
     const int row = rc.row, slab = rc.slab;
     const std::int64_t plane = rc.plane;
-    const int l = (ix + kHalo) + (iy + kHalo) * row + (iz + kHalo) * slab;
+    const int l = rc.origin + ix + iy * row + iz * slab;
     const double *rho_in = in + kLean3N * plane;
     const double *dp_in = in + kLean3Dp * plane;
 
@@ -263,7 +263,7 @@ SIMD_KERNEL(lean_step3, const double *__restrict__ in, double *__restrict__ out,
 SIMD_KERNEL(lean_laplacian_pass3, double *__restrict__ level, const lattice_constants rc)
 {
     LEAN_NODE3;
-    const int l = (ix + kHalo) + (iy + kHalo) * rc.row + (iz + kHalo) * rc.slab;
+    const int l = rc.origin + ix + iy * rc.row + iz * rc.slab;
     level[static_cast<std::int64_t>(kLean3Lap) * rc.plane + l] =
         lean_laplacian3(rc, level + static_cast<std::int64_t>(kLean3N) * rc.plane, l);
 }
@@ -276,7 +276,7 @@ SIMD_KERNEL(lean_start3, double *__restrict__ state, const double *__restrict__ 
             CONSTANTS_PARAM(step_constants3) rc)
 {
     LEAN_NODE3;
-    const int l = (ix + kHalo) + (iy + kHalo) * rc.row + (iz + kHalo) * rc.slab;
+    const int l = rc.origin + ix + iy * rc.row + iz * rc.slab;
     const std::int64_t plane = rc.plane;
     double n = 0.0, jx = 0.0, jy = 0.0, jz = 0.0;
     UNROLL_FULLY for (int i = 0; i < 19; ++i)
@@ -296,50 +296,50 @@ SIMD_KERNEL(lean_start3, double *__restrict__ state, const double *__restrict__ 
     }
 }
 
-// Cells of the periodic images of a box: the layers kHalo thick below and
+// Cells of the periodic images of a box: the layers rc.halo thick below and
 // above the lattice in z, then the rows in front of and behind it in y,
 // then the columns left and right of it in x. Image cell t takes the value
 // of the cell at its position modulo the lattice along the directions
 // without walls (behind a wall it stays as the ghosts make it).
 __device__ FORCE_INLINE long long lean_image_count3(const lattice_constants &rc)
 {
-    const long long X = rc.nodes_x + 2 * kHalo, Y = rc.nodes_y + 2 * kHalo;
-    return 2LL * kHalo * X * Y + 2LL * kHalo * X * rc.nodes_z + 2LL * kHalo * rc.nodes_y * rc.nodes_z;
+    const long long X = rc.nodes_x + 2 * rc.halo, Y = rc.nodes_y + 2 * rc.halo;
+    return 2LL * rc.halo * X * Y + 2LL * rc.halo * X * rc.nodes_z + 2LL * rc.halo * rc.nodes_y * rc.nodes_z;
 }
 
 __device__ FORCE_INLINE void lean_image_cells3(const lattice_constants &rc, long long t, int *to,
                                                int *from)
 {
-    const long long X = rc.nodes_x + 2 * kHalo, Y = rc.nodes_y + 2 * kHalo;
-    const long long layers = 2LL * kHalo * X * Y, rows = 2LL * kHalo * X * rc.nodes_z;
+    const long long X = rc.nodes_x + 2 * rc.halo, Y = rc.nodes_y + 2 * rc.halo;
+    const long long layers = 2LL * rc.halo * X * Y, rows = 2LL * rc.halo * X * rc.nodes_z;
     int lx, ly, lz;
     if (t < layers) {
-        const int layer = static_cast<int>(t / (X * Y));  // 0 .. 2 kHalo - 1
+        const int layer = static_cast<int>(t / (X * Y));  // 0 .. 2 rc.halo - 1
         const long long u = t % (X * Y);
-        lz = layer < kHalo ? layer : rc.nodes_z + layer;
+        lz = layer < rc.halo ? layer : rc.nodes_z + layer;
         ly = static_cast<int>(u / X);
         lx = static_cast<int>(u % X);
     } else if (t < layers + rows) {
         const long long u = t - layers;
-        const int band = static_cast<int>(u / (X * rc.nodes_z));  // 0 .. 2 kHalo - 1
+        const int band = static_cast<int>(u / (X * rc.nodes_z));  // 0 .. 2 rc.halo - 1
         const long long v = u % (X * rc.nodes_z);
-        ly = band < kHalo ? band : rc.nodes_y + band;
-        lz = kHalo + static_cast<int>(v / X);
+        ly = band < rc.halo ? band : rc.nodes_y + band;
+        lz = rc.halo + static_cast<int>(v / X);
         lx = static_cast<int>(v % X);
     } else {
         const long long u = t - layers - rows;
-        const int band = static_cast<int>(u % (2 * kHalo));
-        const long long v = u / (2 * kHalo);
-        lx = band < kHalo ? band : rc.nodes_x + band;
-        ly = kHalo + static_cast<int>(v % rc.nodes_y);
-        lz = kHalo + static_cast<int>(v / rc.nodes_y);
+        const int band = static_cast<int>(u % (2 * rc.halo));
+        const long long v = u / (2 * rc.halo);
+        lx = band < rc.halo ? band : rc.nodes_x + band;
+        ly = rc.halo + static_cast<int>(v % rc.nodes_y);
+        lz = rc.halo + static_cast<int>(v / rc.nodes_y);
     }
     // (behind a wall, the cell itself: the ghosts fill it)
-    const int sx = rc.walls & 1 ? lx - kHalo : ((lx - kHalo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
-    const int sy = rc.walls & 2 ? ly - kHalo : ((ly - kHalo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
-    const int sz = rc.walls & 4 ? lz - kHalo : ((lz - kHalo) % rc.nodes_z + rc.nodes_z) % rc.nodes_z;
+    const int sx = rc.walls & 1 ? lx - rc.halo : ((lx - rc.halo) % rc.nodes_x + rc.nodes_x) % rc.nodes_x;
+    const int sy = rc.walls & 2 ? ly - rc.halo : ((ly - rc.halo) % rc.nodes_y + rc.nodes_y) % rc.nodes_y;
+    const int sz = rc.walls & 4 ? lz - rc.halo : ((lz - rc.halo) % rc.nodes_z + rc.nodes_z) % rc.nodes_z;
     *to = lx + ly * rc.row + lz * rc.slab;
-    *from = (sx + kHalo) + (sy + kHalo) * rc.row + (sz + kHalo) * rc.slab;
+    *from = rc.origin + sx + sy * rc.row + sz * rc.slab;
 }
 
 // Periodic images of plane p (all planes: p < 0) of a level.
@@ -366,7 +366,7 @@ __global__ void lean_unpack3(const double *nodes, double *padded, const lattice_
 {
     LEAN_NODE3;
     if (ix < rc.nodes_x && iy < rc.nodes_y)
-        padded[(ix + kHalo) + (iy + kHalo) * rc.row + (iz + kHalo) * rc.slab] =
+        padded[rc.origin + ix + iy * rc.row + iz * rc.slab] =
             nodes[(static_cast<std::int64_t>(iz) * rc.nodes_y + iy) * rc.nodes_x + ix];
 }
 
@@ -375,7 +375,7 @@ __global__ void lean_pack3(const double *padded, double *nodes, const lattice_co
     LEAN_NODE3;
     if (ix < rc.nodes_x && iy < rc.nodes_y)
         nodes[(static_cast<std::int64_t>(iz) * rc.nodes_y + iy) * rc.nodes_x + ix] =
-            padded[(ix + kHalo) + (iy + kHalo) * rc.row + (iz + kHalo) * rc.slab];
+            padded[rc.origin + ix + iy * rc.row + iz * rc.slab];
 }
 
 // The velocity a snapshot shows, u = j / n (the distributions of `level`,
@@ -385,7 +385,7 @@ __global__ void lean_pack_velocity3(const double *level, const double *density_l
 {
     LEAN_NODE3;
     if (ix < rc.nodes_x && iy < rc.nodes_y) {
-        const int l = (ix + kHalo) + (iy + kHalo) * rc.row + (iz + kHalo) * rc.slab;
+        const int l = rc.origin + ix + iy * rc.row + iz * rc.slab;
         const std::int64_t plane = rc.plane;
         double jx = 0.0, jy = 0.0, jz = 0.0;
         for (int i = 0; i < 19; i++) {

@@ -145,14 +145,6 @@ private:
     std::unique_ptr<double[]> buffer_;
 };
 
-struct array {
-    const char *name;
-    const char *type;
-    int components;
-    std::uint64_t bytes;      // of the block's values
-    const double *x, *y, *z;  // Float64 values (velocity: its components)
-};
-
 // Escapes a file name for an XML attribute value. False for characters XML
 // cannot carry at all (control characters other than tab, newline, return).
 bool escape(const std::string &text, std::string &out)
@@ -178,7 +170,7 @@ bool escape(const std::string &text, std::string &out)
 
 }  // namespace
 
-int write_file(const char *path, const fields &f, int step, double time)
+int layout_of(const fields &f, int step, double time, layout &out)
 {
     const bool velocity = f.velocity_x || f.velocity_y || f.velocity_z;
     if (f.nx < 1 || f.ny < 1 || f.nz < 1 || !f.density ||
@@ -189,17 +181,23 @@ int write_file(const char *path, const fields &f, int step, double time)
     if (layer > kMostNodes / std::uint64_t(f.nz))
         return EFBIG;
     const std::uint64_t n = layer * std::uint64_t(f.nz);
+    out = layout();
+    out.nodes = n;
 
+    struct array {
+        const char *name, *type;
+        int components;
+        int bytes_per_node;
+    };
     array arrays[4];
     int count = 0;
-    arrays[count++] = {"density", "Float64", 1, 8 * n, f.density, nullptr, nullptr};
+    arrays[count++] = {"density", "Float64", 1, 8};
     if (velocity)
-        arrays[count++] = {"velocity", "Float64", 3, 24 * n,
-                           f.velocity_x, f.velocity_y, f.velocity_z};
+        arrays[count++] = {"velocity", "Float64", 3, 24};
     if (f.pressure)
-        arrays[count++] = {"pressure", "Float64", 1, 8 * n, f.pressure, nullptr, nullptr};
+        arrays[count++] = {"pressure", "Float64", 1, 8};
     if (f.solid)
-        arrays[count++] = {"solid", "UInt8", 1, n, nullptr, nullptr, nullptr};
+        arrays[count++] = {"solid", "UInt8", 1, 1};
 
     const std::string extent = "0 " + std::to_string(f.nx - 1) + " 0 " +
                                std::to_string(f.ny - 1) + " 0 " + std::to_string(f.nz - 1);
@@ -225,7 +223,7 @@ int write_file(const char *path, const fields &f, int step, double time)
         if (arrays[a].components != 1)
             xml += " NumberOfComponents=\"" + std::to_string(arrays[a].components) + "\"";
         xml += " format=\"appended\" offset=\"" + std::to_string(offset) + "\"/>\n";
-        offset += 8 + arrays[a].bytes;
+        offset += 8 + arrays[a].bytes_per_node * n;
     }
     xml +=
         "      </PointData>\n"
@@ -234,8 +232,24 @@ int write_file(const char *path, const fields &f, int step, double time)
         "  </ImageData>\n"
         "  <AppendedData encoding=\"raw\">\n"
         "   _";
+    out.head = std::move(xml);
+    std::uint64_t at = out.head.size();
+    for (int a = 0; a < count; a++) {
+        out.arrays.push_back({arrays[a].name, at, arrays[a].bytes_per_node * n});
+        at += 8 + arrays[a].bytes_per_node * n;
+    }
+    out.tail = "\n  </AppendedData>\n</VTKFile>\n";
+    out.size = at + out.tail.size();
+    return 0;
+}
 
-    static const char tail[] = "\n  </AppendedData>\n</VTKFile>\n";
+int write_file(const char *path, const fields &f, int step, double time)
+{
+    layout l;
+    const int invalid = layout_of(f, step, time, l);
+    if (invalid != 0)
+        return invalid;
+    const std::uint64_t n = l.nodes;
 
     const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
@@ -245,22 +259,22 @@ int write_file(const char *path, const fields &f, int step, double time)
     // page by page (ext4). The size still grows only with what is written, so
     // an unfinished file stays recognisably short; where the file system
     // cannot reserve, the writes find the space.
-    const std::uint64_t size = xml.size() + offset + sizeof tail - 1;
-    ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(l.size));
 #endif
     block_writer out(fd);
-    out.bytes(xml.data(), xml.size());
-    for (int a = 0; a < count; a++) {
-        const array &v = arrays[a];
-        out.count(v.bytes);
-        if (v.y)
-            out.vectors(v.x, v.y, v.z, n);
-        else if (v.x)
-            out.doubles(v.x, n);
+    out.bytes(l.head.data(), l.head.size());
+    for (const layout::array &a : l.arrays) {
+        out.count(a.bytes);
+        if (a.name == std::string("density"))
+            out.doubles(f.density, n);
+        else if (a.name == std::string("velocity"))
+            out.vectors(f.velocity_x, f.velocity_y, f.velocity_z, n);
+        else if (a.name == std::string("pressure"))
+            out.doubles(f.pressure, n);
         else
             out.bytes(f.solid, n);
     }
-    out.bytes(tail, sizeof tail - 1);
+    out.bytes(l.tail.data(), l.tail.size());
     int error = out.error();
     if (::close(fd) != 0 && error == 0)
         error = errno;

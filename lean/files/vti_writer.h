@@ -3,6 +3,7 @@
 // times, so that a run opens as one animation.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,24 @@ struct fields {
 // or the errno of the first write or the close that failed (the file is then
 // incomplete).
 int write_file(const char *path, const fields &f, int step, double time);
+
+// Where write_file puts what, for writers that place the arrays themselves
+// (a lattice written by several processes): the XML head up to the "_"
+// before the appended data; each array's byte count (8 bytes,
+// little-endian) at `at`, its values after it; the tail; the file's size.
+// The fields' pointers only say which arrays there are.
+struct layout {
+    struct array {
+        const char *name;     // "density", "velocity", "pressure", "solid"
+        std::uint64_t at;     // offset of its byte count
+        std::uint64_t bytes;  // of its values
+    };
+    std::string head, tail;
+    std::vector<array> arrays;
+    std::uint64_t nodes = 0, size = 0;
+};
+// 0, or EINVAL / EFBIG as write_file refuses the fields.
+int layout_of(const fields &f, int step, double time, layout &out);
 
 struct entry {
     double time;

@@ -13,8 +13,10 @@
 #include <cstring>
 #include <string>
 
+#include "collective.h"
 #include "initial_state.h"
 #include "reporters.h"
+#include "team.h"
 
 namespace lean {
 
@@ -140,57 +142,77 @@ std::string lattice_text(const configuration &c)
     return text;
 }
 
-// Writes all of `size` bytes; the errno of a failure, else 0.
-int write_all(int fd, const void *data, std::size_t size)
-{
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return EIO;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Reads up to `size` bytes; how many were read, or -1 with errno set.
-long long read_all(int fd, void *data, std::size_t size)
-{
-    char *p = static_cast<char *>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, p + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(done);
-}
-
-[[noreturn]] void write_failed(int fd, const std::string &temporary, int error)
-{
-    if (fd >= 0) ::close(fd);
-    ::unlink(temporary.c_str());
-    throw error_line(run_failure::file,
-                     "vdwflow: could not write the checkpoint file %s completely: %s",
-                     temporary.c_str(), std::strerror(error));
-}
-
-// A file being read, closed when it goes.
-struct open_file {
-    int fd;
-    ~open_file()
+// The CRC-32 of a file of which this process holds some pieces (in order
+// of their offsets) and the others the rest: of the file with zeros in
+// place of the others' bytes. The XOR of every process's is the file's
+// (with one more CRC of zeros for an even number of processes: zlib's CRC
+// is linear but for a constant of the length).
+class spread_crc {
+public:
+    void add(std::uint64_t offset, const void *data, std::size_t bytes)
     {
-        if (fd >= 0) ::close(fd);
+        zeros(offset - at_);
+        crc_ = crc32_update(crc_, data, bytes);
+        at_ = offset + bytes;
     }
+    std::uint32_t finish(std::uint64_t length)
+    {
+        zeros(length - at_);
+        return crc_;
+    }
+    // The CRC of `length` zero bytes.
+    static std::uint32_t of_zeros(std::uint64_t length)
+    {
+        const unsigned char zero = 0;
+        std::uint32_t crc = 0, piece = crc32_update(0, &zero, 1);
+        for (std::uint64_t bytes = 1; length > 0; length >>= 1, bytes *= 2) {
+            if (length & 1) crc = static_cast<std::uint32_t>(crc32_combine(crc, piece, static_cast<z_off_t>(bytes)));
+            piece = static_cast<std::uint32_t>(crc32_combine(piece, piece, static_cast<z_off_t>(bytes)));
+        }
+        return crc;
+    }
+
+private:
+    void zeros(std::uint64_t length)
+    {
+        if (length == 0) return;
+        if (length != zeros_length_) {
+            zeros_length_ = length;
+            zeros_crc_ = of_zeros(length);
+        }
+        crc_ = static_cast<std::uint32_t>(crc32_combine(crc_, zeros_crc_, static_cast<z_off_t>(length)));
+        at_ += length;
+    }
+
+    std::uint32_t crc_ = 0;
+    std::uint64_t at_ = 0;
+    std::uint64_t zeros_length_ = 0;
+    std::uint32_t zeros_crc_ = 0;
 };
+
+// The file's CRC from this process's pieces: the planes of its block (and
+// the header, the first process's), `length` bytes in all.
+std::uint32_t file_crc(team &t, const block &b, const void *head, std::size_t head_bytes,
+                       const double *state, int planes, std::uint64_t length)
+{
+    spread_crc crc;
+    if (t.rank() == 0) crc.add(0, head, head_bytes);
+    const std::uint64_t nx = b.nodes[0], ny = b.nodes[1];
+    const std::uint64_t plane = nx * ny * b.nodes[2] * sizeof(double);
+    const std::size_t row = static_cast<std::size_t>(b.extent[0]) * sizeof(double);
+    const char *p = reinterpret_cast<const char *>(state);
+    for (int k = 0; k < planes; k++)
+        for (int z = 0; z < b.extent[2]; z++)
+            for (int y = 0; y < b.extent[1]; y++, p += row)
+                crc.add(head_bytes + k * plane +
+                            ((static_cast<std::uint64_t>(b.origin[2] + z) * ny + b.origin[1] + y) * nx +
+                             b.origin[0]) * sizeof(double),
+                        p, row);
+    const std::uint32_t mine = crc.finish(length);
+    if (t.size() == 1) return mine;
+    const std::uint32_t all = t.xor_all(mine);
+    return t.size() % 2 == 0 ? all ^ spread_crc::of_zeros(length) : all;
+}
 
 // The refusals of one resumption: a line naming the checkpoint and why.
 class resumption {
@@ -281,87 +303,131 @@ std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size
     return static_cast<std::uint32_t>(crc32_z(crc, static_cast<const Bytef *>(data), size));
 }
 
-void write_checkpoint(const std::string &path, const configuration &c, const double *state,
-                      int step)
+void write_checkpoint(const std::string &path, const configuration &c, const block &b, team &t,
+                      const double *state, int step)
 {
     const header h = header_of(c, step);
     const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) write_failed(-1, temporary, errno);
-    const std::size_t data_bytes = state_planes(c) * plane_bytes(c);
-    std::uint32_t crc = crc32_update(0, &h, sizeof h);
-    crc = crc32_update(crc, state, data_bytes);
-    int error = write_all(fd, &h, sizeof h);
-    if (error == 0) error = write_all(fd, state, data_bytes);
-    if (error == 0) error = write_all(fd, &crc, sizeof crc);
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (error != 0) write_failed(fd, temporary, error);
-    if (::close(fd) != 0) write_failed(-1, temporary, errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) write_failed(-1, temporary, errno);
-    // The rename itself reaches the disk with the folder.
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    const int planes = state_planes(c);
+    const std::size_t nodes = b.node_count();
+    const std::uint64_t length = sizeof h + planes * plane_bytes(c);
+    // Every process its block of each plane, the first the header and the
+    // checksum; flushed; any failure anywhere removes the temporary file.
+    std::string why;
+    const auto keep = [&why](std::string failure) {
+        if (why.empty()) why = std::move(failure);
+    };
+    std::unique_ptr<shared_file> file = t.open_shared(temporary, true, why);
+    if (file) {
+        if (t.rank() == 0) keep(file->write_at(0, &h, sizeof h));
+        for (int k = 0; k < planes; k++)
+            keep(file->write_block(sizeof h + k * plane_bytes(c), b, 1, sizeof(double),
+                                   state + k * nodes));
+        const std::uint32_t crc = file_crc(t, b, &h, sizeof h, state, planes, length);
+        if (t.rank() == 0) keep(file->write_at(length, &crc, sizeof crc));
+        keep(file->sync());
+        keep(file->close());
     }
+    const bool failed = t.max_all(why.empty() ? 0 : 1) != 0;
+    if (failed && t.rank() == 0) ::unlink(temporary.c_str());
+    together(t, [&] {
+        if (!why.empty())
+            throw error_line(run_failure::file,
+                             "vdwflow: could not write the checkpoint file %s completely: %s",
+                             temporary.c_str(), why.c_str());
+        if (failed || t.rank() != 0) return;
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(temporary.c_str());
+            throw error_line(run_failure::file,
+                             "vdwflow: could not write the checkpoint file %s completely: %s",
+                             temporary.c_str(), std::strerror(error));
+        }
+        // The rename itself reaches the disk with the folder.
+        const std::size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    });
 }
 
-checkpoint_found read_checkpoint(const std::string &path, configuration &c, double *state,
-                                 int last_step)
+void write_checkpoint(const std::string &path, const configuration &c, const double *state,
+                      int step)
+{
+    write_checkpoint(path, c, whole_lattice(c), single_process(), state, step);
+}
+
+checkpoint_found read_checkpoint(const std::string &path, configuration &c, const block &b,
+                                 team &t, double *state, int last_step)
 {
     resumption r(path, c);
-    open_file file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) r.refuse_file(std::strerror(errno));
-    struct stat st;
-    if (::fstat(file.fd, &st) != 0) r.refuse_file(std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) r.refuse_file("not a regular file");
+    std::string why;
+    std::unique_ptr<shared_file> file = t.open_shared(path, false, why);
+    if (!file) together(t, [&] { r.refuse_file(why.c_str()); });
 
-    // Version 1 is the first 128 bytes of version 2, with zeros after them
-    // standing for none of the setup's keys.
+    // The header and the size, as every process reads them (the same bytes:
+    // the same verdict everywhere).
     header h = {};
-    long long got = read_all(file.fd, &h, kCheckpointV1HeaderBytes);
-    if (got < 0) r.refuse_file(std::strerror(errno));
-    if (got < static_cast<long long>(kCheckpointV1HeaderBytes))
-        r.refuse("truncated: %lld bytes, shorter than the header", got);
-    if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0)
-        r.refuse("not a vdwflow checkpoint (wrong magic)");
-    if (h.byte_order != kByteOrderMark) r.refuse("written on a machine of the other byte order");
-    if (h.version < 1 || h.version > kCheckpointVersion)
-        r.refuse("format version %u; this program reads versions 1 to %d", h.version,
-                 kCheckpointVersion);
-    const std::size_t header_bytes =
-        h.version == 1 ? kCheckpointV1HeaderBytes : kCheckpointHeaderBytes;
-    if (h.version != 1) {
-        got = read_all(file.fd, reinterpret_cast<char *>(&h) + kCheckpointV1HeaderBytes,
-                       sizeof h - kCheckpointV1HeaderBytes);
-        if (got < 0) r.refuse_file(std::strerror(errno));
-        if (got < static_cast<long long>(sizeof h - kCheckpointV1HeaderBytes))
-            r.refuse("truncated: shorter than the header");
-    }
-    const settings stored = settings_of(h);
-    r.check_keys(stored);
-    if (h.planes != state_planes(c))
-        r.refuse("%d planes; a checkpoint of this lattice has %d", h.planes, state_planes(c));
-    r.check_solid(h.solid_crc);
-    r.check_reference(stored, c.keys);
+    std::size_t header_bytes = 0, data_bytes = 0;
+    together(t, [&] {
+        std::uint64_t size = 0;
+        std::string failure = file->size(size);
+        if (!failure.empty()) r.refuse_file(failure.c_str());
+        // Version 1 is the first 128 bytes of version 2, with zeros after
+        // them standing for none of the setup's keys.
+        if (size < kCheckpointV1HeaderBytes)
+            r.refuse("truncated: %lld bytes, shorter than the header", static_cast<long long>(size));
+        failure = file->read_at(0, &h, kCheckpointV1HeaderBytes);
+        if (!failure.empty()) r.refuse_file(failure.c_str());
+        if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0)
+            r.refuse("not a vdwflow checkpoint (wrong magic)");
+        if (h.byte_order != kByteOrderMark) r.refuse("written on a machine of the other byte order");
+        if (h.version < 1 || h.version > kCheckpointVersion)
+            r.refuse("format version %u; this program reads versions 1 to %d", h.version,
+                     kCheckpointVersion);
+        header_bytes = h.version == 1 ? kCheckpointV1HeaderBytes : kCheckpointHeaderBytes;
+        if (h.version != 1) {
+            if (size < sizeof h) r.refuse("truncated: shorter than the header");
+            failure = file->read_at(kCheckpointV1HeaderBytes,
+                                    reinterpret_cast<char *>(&h) + kCheckpointV1HeaderBytes,
+                                    sizeof h - kCheckpointV1HeaderBytes);
+            if (!failure.empty()) r.refuse_file(failure.c_str());
+        }
+        const settings stored = settings_of(h);
+        r.check_keys(stored);
+        if (h.planes != state_planes(c))
+            r.refuse("%d planes; a checkpoint of this lattice has %d", h.planes, state_planes(c));
+        r.check_solid(h.solid_crc);
+        r.check_reference(stored, c.keys);
 
-    const std::size_t data_bytes = state_planes(c) * plane_bytes(c);
-    const long long expected = static_cast<long long>(header_bytes + data_bytes + 4);
-    if (static_cast<long long>(st.st_size) != expected)
-        r.refuse("%s: %lld bytes, a checkpoint of %s nodes has %lld",
-                 st.st_size < expected ? "truncated" : "too long",
-                 static_cast<long long>(st.st_size), lattice_text(c).c_str(), expected);
+        data_bytes = state_planes(c) * plane_bytes(c);
+        const long long expected = static_cast<long long>(header_bytes + data_bytes + 4);
+        if (static_cast<long long>(size) != expected)
+            r.refuse("%s: %lld bytes, a checkpoint of %s nodes has %lld",
+                     static_cast<long long>(size) < expected ? "truncated" : "too long",
+                     static_cast<long long>(size), lattice_text(c).c_str(), expected);
+    });
 
+    // Every process its block of each plane; the checksum of them all.
+    const int planes = state_planes(c);
+    const std::size_t nodes = b.node_count();
+    const auto keep = [&why](std::string failure) {
+        if (why.empty()) why = std::move(failure);
+    };
+    for (int k = 0; k < planes; k++)
+        keep(file->read_block(header_bytes + k * plane_bytes(c), b, 1, sizeof(double),
+                              state + k * nodes));
     std::uint32_t stored_crc = 0;
-    errno = 0;
-    if (read_all(file.fd, state, data_bytes) != static_cast<long long>(data_bytes) ||
-        read_all(file.fd, &stored_crc, sizeof stored_crc) != static_cast<long long>(sizeof stored_crc))
-        r.refuse("%s", errno != 0 ? std::strerror(errno) : "truncated while reading");
-    std::uint32_t crc = crc32_update(0, &h, header_bytes);
-    crc = crc32_update(crc, state, data_bytes);
-    if (crc != stored_crc) r.refuse("checksum mismatch: the file is damaged");
+    keep(file->read_at(header_bytes + data_bytes, &stored_crc, sizeof stored_crc));
+    const std::uint32_t crc = file_crc(t, b, &h, header_bytes, state, planes, header_bytes + data_bytes);
+    keep(file->close());
+    together(t, [&] {
+        if (!why.empty()) r.refuse("%s", why.c_str());
+        if (crc != stored_crc) r.refuse("checksum mismatch: the file is damaged");
+    });
 
     checkpoint_found found;
     found.step = h.step;
@@ -375,6 +441,12 @@ checkpoint_found read_checkpoint(const std::string &path, configuration &c, doub
         found.note = text;
     }
     return found;
+}
+
+checkpoint_found read_checkpoint(const std::string &path, configuration &c, double *state,
+                                 int last_step)
+{
+    return read_checkpoint(path, c, whole_lattice(c), single_process(), state, last_step);
 }
 
 }  // namespace lean

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 
+#include "decomposition.h"
 #include "initial_state.h"
 #include "setup.h"
 
@@ -28,6 +29,8 @@
 #define CHECKPOINT_TEMPORARY CHECKPOINT_FILE ".tmp"  // written first, then renamed
 
 namespace lean {
+
+class team;
 
 constexpr int kCheckpointVersion = 3;
 constexpr int kCheckpointPlanes = kStatePlanes;
@@ -45,6 +48,11 @@ std::uint32_t crc32_update(std::uint32_t crc, const void *data, std::size_t size
 // failure as a snapshot that cannot be written does.
 void write_checkpoint(const std::string &path, const configuration &c, const double *state,
                       int step);
+// The same by the processes `t` together, each from the planes of its
+// block `b` (the same file as one process writes: it does not depend on how
+// many wrote it).
+void write_checkpoint(const std::string &path, const configuration &c, const block &b, team &t,
+                      const double *state, int step);
 
 // What reading a checkpoint for a resumed run found.
 struct checkpoint_found {
@@ -62,5 +70,9 @@ struct checkpoint_found {
 // it at its start.
 checkpoint_found read_checkpoint(const std::string &path, configuration &c, double *state,
                                  int last_step);
+// The same by the processes `t` together, each the planes of its block `b`
+// into `state`; every process refuses what one refuses.
+checkpoint_found read_checkpoint(const std::string &path, configuration &c, const block &b,
+                                 team &t, double *state, int last_step);
 
 }  // namespace lean

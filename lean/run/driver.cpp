@@ -16,10 +16,12 @@
 #include <string>
 
 #include "checkpoint.h"
+#include "collective.h"
 #include "keys.h"
 #include "reporters.h"
 #include "run.h"
 #include "startup.h"
+#include "team.h"
 
 namespace lean {
 
@@ -46,6 +48,10 @@ const char usage[] =
     "\n"
     "SIGTERM or SIGINT (Ctrl-C) ends the run after the step in progress, with a\n"
     "checkpoint at that step.\n"
+    "\n"
+    "Built with MPI, 'mpirun -n P vdwflow' splits the lattice over P processes\n"
+    "(-hprocesses_x, _y, _z fix the grid): the same files, bytes and checkpoint as\n"
+    "one process; a signal to any process stops them all after the same step.\n"
     "\n"
     "Exit status: 0 after a complete run (or a resumed one with nothing left to\n"
     "do); 1 when the parameter file, the run configuration, the checkpoint, the\n"
@@ -120,14 +126,21 @@ void catch_stop_signals()
     sigaction(SIGINT, &action, nullptr);
 }
 
+// The stop signal that any process of the run received (every process
+// learns it at the same step), 0 while none.
+int stop_asked(team &t)
+{
+    return t.size() == 1 ? static_cast<int>(stop_signal) : t.max_all(static_cast<int>(stop_signal));
+}
+
 // After a stop signal: the checkpoint of the step reached, a line saying so,
 // and the conventional status.
-int stop_run(run &r, bool checkpoint_current)
+int stop_run(run &r, bool checkpoint_current, int signal_number)
 {
     if (checkpoint_current) r.write_checkpoint(CHECKPOINT_FILE);
     std::fflush(stdout);
-    const int signal_number = stop_signal;
-    std::fprintf(stderr,
+    if (r.processes().rank() == 0)
+        std::fprintf(stderr,
                  "vdwflow: stopped by %s after step %d; the state of that step is in %s; "
                  "to continue, run 'vdwflow --resume' in this folder\n",
                  signal_number == SIGINT ? "SIGINT" : "SIGTERM", r.step(), CHECKPOINT_FILE);
@@ -138,6 +151,8 @@ int stop_run(run &r, bool checkpoint_current)
 int run_cycles(run &r, const lean_options &options, int resumed_from)
 {
     const settings &s = r.config().keys;
+    team &t = r.processes();
+    const bool speak = !options.quiet && t.rank() == 0;
     cudaEvent_t cycle_start = nullptr, cycle_stop = nullptr;
     cudaEventCreate(&cycle_start);
     cudaEventCreate(&cycle_stop);
@@ -150,22 +165,22 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
         const int steps = label - r.step();
         cudaEventRecord(cycle_start, 0);
         for (int k = 0; k < steps; k++) {
-            if (stop_signal != 0)
-                return stop_run(r, true);
+            if (const int signal_number = stop_asked(t))
+                return stop_run(r, true, signal_number);
             r.steps(1);
         }
         cudaEventRecord(cycle_stop, 0);
         cudaEventSynchronize(cycle_stop);
         const double seconds = elapsed_ms(cycle_start, cycle_stop) / 1000.0;
-        if (!options.quiet) {
+        if (speak) {
             const double updates = static_cast<double>(r.config().node_count()) * steps;
             std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS\n", cycle, s.ncycles,
                         steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
         }
         r.write_snapshot();
         r.write_checkpoint(CHECKPOINT_FILE);
-        if (stop_signal != 0)
-            return stop_run(r, false);
+        if (const int signal_number = stop_asked(t))
+            return stop_run(r, false, signal_number);
     }
     cudaEventDestroy(cycle_start);
     cudaEventDestroy(cycle_stop);
@@ -175,22 +190,32 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
 
 }  // namespace
 
-int run_program(int argc, char **argv)
+int run_program(int argc, char **argv, team *processes)
 {
     const lean_options options = parse_options(argc, argv);
+    team &t = processes ? *processes : single_process();
+    const bool first = t.rank() == 0;
     catch_stop_signals();
-    if (!options.quiet)
+    if (!options.quiet && first)
         print_run_header(0);
     try {
         run_start start;
         start.parameter_path = options.parameter_file;
         if (options.resume) start.checkpoint = CHECKPOINT_FILE;
-        start.console = stdout;
+        start.console = first ? stdout : nullptr;
+        start.processes = &t;
         run r(start);
         if (r.finished()) {
             std::fflush(stdout);
-            std::fputs(r.finished_note().c_str(), stderr);
+            if (first) std::fputs(r.finished_note().c_str(), stderr);
             return 0;
+        }
+        if (!options.quiet && first && t.size() > 1) {
+            const block &b = r.part();
+            std::printf("%d processes, a grid of %d x %d x %d, blocks of about %d x %d x %d "
+                        "nodes\n\n",
+                        t.size(), b.ranks[0], b.ranks[1], b.ranks[2], b.nodes[0] / b.ranks[0],
+                        b.nodes[1] / b.ranks[1], b.nodes[2] / b.ranks[2]);
         }
         const int resumed_from = r.step();
         if (!options.resume) {
@@ -198,10 +223,21 @@ int run_program(int argc, char **argv)
             r.write_checkpoint(CHECKPOINT_FILE);
         }
         return run_cycles(r, options, resumed_from);
-    } catch (const run_error &e) {
+    } catch (const agreed_failure &e) {
+        // (every process ends here; the first has the lines)
         std::fflush(stdout);
         std::fputs(e.err.c_str(), stderr);
         std::fputs(e.out.c_str(), stdout);
+        return e.status;
+    } catch (const run_error &e) {
+        // A failure of this process alone: it says so, and where others wait
+        // for it, they end with it.
+        std::fflush(stdout);
+        if (t.size() > 1) std::fprintf(stderr, "vdwflow: process %d of %d: ", t.rank(), t.size());
+        std::fputs(e.err.c_str(), stderr);
+        std::fputs(e.out.c_str(), stdout);
+        std::fflush(stdout);
+        if (t.size() > 1) t.abort(e.status);
         return e.status;
     }
 }

@@ -4,7 +4,10 @@
 
 namespace lean {
 
-// Runs vdwflow with its command line; returns the exit status.
-int run_program(int argc, char **argv);
+class team;
+
+// Runs vdwflow with its command line, in the processes `processes` (null:
+// this one alone); returns the exit status.
+int run_program(int argc, char **argv, team *processes = nullptr);
 
 }  // namespace lean

@@ -8,12 +8,14 @@
 #include <utility>
 
 #include "checkpoint.h"
+#include "collective.h"
 #include "initial_state.h"
 #include "param_reader.h"
 #include "reporters.h"
 #include "run_config.h"
 #include "snapshots.h"
 #include "state.h"
+#include "team.h"
 #include "user_files.h"
 #include "vdw_thermo.h"
 
@@ -54,18 +56,15 @@ std::string run_tag(const configuration &c)
     return tag;
 }
 
-// The mean density of the fluid nodes of a state: the reference density
-// of -hgravity_reference mean.
-double mean_fluid_density(const configuration &c, const std::vector<double> &state)
+// The mean density of the fluid nodes of a state of the block `b`: the
+// reference density of -hgravity_reference mean (summed in the lattice's
+// order, as one process sums it).
+double mean_fluid_density(const configuration &c, const block &b, team &t,
+                          const std::vector<double> &state)
 {
-    const double *density = state.data() + static_cast<std::size_t>(density_plane(c)) * c.node_count();
-    double total = 0.0;
+    const double *density = state.data() + static_cast<std::size_t>(density_plane(c)) * b.node_count();
     long long fluid = 0;
-    for (std::size_t p = 0; p < c.node_count(); p++)
-        if (!c.is_solid(p)) {
-            total += density[p];
-            fluid++;
-        }
+    const double total = ordered_sum(t, b, density, &c.solid, &fluid);
     return total / static_cast<double>(fluid);
 }
 
@@ -84,15 +83,19 @@ run_start main_job(int nodes_x, int nodes_y, const std::string &keys)
     return start;
 }
 
-run::run(const run_start &start)
+run::run(const run_start &start) : team_(start.processes ? start.processes : &single_process())
 {
     const bool resuming = !start.checkpoint.empty();
-    c_ = read_configuration(read_parameters(start), start.parameter_path.c_str(), resuming,
-                            start.solid);
-    start_.assign(static_cast<std::size_t>(state_planes(c_)) * c_.node_count(), 0.0);
+    together(*team_, [&] {
+        c_ = read_configuration(read_parameters(start), start.parameter_path.c_str(), resuming,
+                                start.solid);
+        arrange_processes();
+    });
+    start_.assign(static_cast<std::size_t>(state_planes(c_)) * block_.node_count(), 0.0);
     if (resuming) {
-        const checkpoint_found found = read_checkpoint(
-            start.checkpoint, c_, start_.data(), start.finish_at_last_step ? c_.last_step() : INT_MAX);
+        const checkpoint_found found =
+            read_checkpoint(start.checkpoint, c_, block_, *team_, start_.data(),
+                            start.finish_at_last_step ? c_.last_step() : INT_MAX);
         if (found.finished) {
             finished_ = true;
             note_ = found.note;
@@ -100,15 +103,48 @@ run::run(const run_start &start)
         }
         step_ = found.step;
     } else {
-        start_fresh(start);
+        together(*team_, [&] { start_fresh(start); });
+        if (c_.keys.gravity_reference_mean)
+            c_.keys.gravity_reference = mean_fluid_density(c_, block_, *team_, start_);
         step_ = c_.keys.last_iter;
     }
     tag_ = run_tag(c_);
-    device_ = std::make_unique<device_state>(c_);
-    device_->upload(start_.data());
+    together(*team_, [&] {
+        device_ = std::make_unique<device_state>(c_, block_, *team_);
+        if (!device_->split()) device_->upload(start_.data());
+    });
+    // (a split lattice's upload exchanges halos: every process's device state stands)
+    if (device_->split()) device_->upload(start_.data());
     std::vector<double>().swap(start_);  // (the device holds it now)
-    snapshots_ = std::make_unique<snapshot_writer>(c_, start.folder, tag_, start.console);
+    snapshots_ = std::make_unique<snapshot_writer>(c_, block_, *team_, start.folder, tag_,
+                                                   start.console);
     if (resuming) snapshots_->resume_collection(step_);
+}
+
+// The process grid of a run over several processes (the keys' counts, the
+// rest chosen) and this process's block of it; in one process the lattice.
+void run::arrange_processes()
+{
+    const settings &s = c_.keys;
+    const bool asked = s.processes_x > 1 || s.processes_y > 1 || s.processes_z > 1;
+    if (team_->size() == 1 && !asked) {
+        block_ = whole_lattice(c_);
+        return;
+    }
+    int ranks[3] = {1, 1, 1};
+    const std::string why = choose_grid(c_, team_->size(), ranks);
+    if (!why.empty()) {
+        if (team_ == &single_process())
+            throw error_line(run_failure::input,
+                             "%s: %s; this vdwflow runs in one process (build it with "
+                             "-DVDWFLOW_MPI=ON for mpirun)",
+                             c_.path.c_str(), why.c_str());
+        throw error_line(run_failure::input, "%s: %s", c_.path.c_str(), why.c_str());
+    }
+    const bool periodic[3] = {!s.walls_x(), !s.walls_y(), !s.walls_z()};
+    int coords[3];
+    team_->arrange(ranks, periodic, coords);
+    block_ = block_at(c_, ranks, coords);
 }
 
 run::~run() = default;
@@ -124,7 +160,7 @@ void run::start_fresh(const run_start &start)
         if (!why.empty()) throw error_line(run_failure::input, "density: %s", why.c_str());
         c_.keys.init = init_kind::file;
     }
-    start_ = initial_state(c_);
+    start_ = initial_state(c_, block_);
     if (start.velocity_x && start.velocity_y) {
         // (the equilibria of the lattice hold only below the speed of sound)
         const double sound = std::sqrt(c_.chic2);
@@ -148,7 +184,6 @@ void run::start_fresh(const run_start &start)
         }
         set_initial_velocity(c_, start_, start.velocity_x, start.velocity_y, start.velocity_z);
     }
-    if (c_.keys.gravity_reference_mean) c_.keys.gravity_reference = mean_fluid_density(c_, start_);
 }
 
 void run::steps(int count)
@@ -158,11 +193,21 @@ void run::steps(int count)
     step_ += count;
 }
 
+// Node `block_node` of the block (x fastest) as a node of the lattice.
+std::size_t run::lattice_index(std::size_t block_node) const
+{
+    if (block_.whole()) return block_node;
+    const std::size_t ex = block_.extent[0], ey = block_.extent[1];
+    const std::size_t x = block_node % ex, y = block_node / ex % ey, z = block_node / ex / ey;
+    return ((z + block_.origin[2]) * block_.nodes[1] + y + block_.origin[1]) * block_.nodes[0] +
+           x + block_.origin[0];
+}
+
 void run::clear_solid(double *values, int per_node) const
 {
     if (c_.solid.empty()) return;
-    for (std::size_t p = 0; p < c_.node_count(); p++)
-        if (c_.solid[p])
+    for (std::size_t p = 0; p < block_.node_count(); p++)
+        if (c_.solid[lattice_index(p)])
             for (int k = 0; k < per_node; k++) values[per_node * p + k] = 0.0;
 }
 
@@ -182,30 +227,37 @@ void run::pressure(double *out)
 {
     density(out);
     const vdw::Fluid fluid{c_.tfluid, c_.tcritical};
-    for (std::size_t p = 0; p < c_.node_count(); p++)
-        out[p] = c_.is_solid(p) ? 0.0 : fluid.pressure(out[p]);
+    for (std::size_t p = 0; p < block_.node_count(); p++)
+        out[p] = c_.is_solid(lattice_index(p)) ? 0.0 : fluid.pressure(out[p]);
 }
 
 double run::total_density()
 {
-    std::vector<double> values(c_.node_count());
+    std::vector<double> values(block_.node_count());
     density(values.data());
-    return lean::total_density(c_, values.data());
+    if (team_->size() == 1) return lean::total_density(c_, values.data());
+    return ordered_sum(*team_, block_, values.data(), nullptr, nullptr);
+}
+
+double run::halo_seconds() const
+{
+    return device_ ? device_->halo_seconds() : 0.0;
 }
 
 void run::write_snapshot()
 {
-    std::vector<double> values(c_.node_count());
+    std::vector<double> values(block_.node_count());
     density(values.data());
     snapshots_->write(step_, values.data(), [this](double *u) { velocity(u); });
 }
 
 void run::write_checkpoint(const std::string &path)
 {
-    std::vector<double> state(static_cast<std::size_t>(state_planes(c_)) * c_.node_count());
+    const std::size_t nodes = block_.node_count();
+    std::vector<double> state(static_cast<std::size_t>(state_planes(c_)) * nodes);
     device_->state_to(state.data());
-    clear_solid(state.data() + static_cast<std::size_t>(density_plane(c_)) * c_.node_count(), 1);
-    lean::write_checkpoint(path, c_, state.data(), step_);
+    clear_solid(state.data() + static_cast<std::size_t>(density_plane(c_)) * nodes, 1);
+    lean::write_checkpoint(path, c_, block_, *team_, state.data(), step_);
 }
 
 void run::release()

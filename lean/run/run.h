@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "decomposition.h"
 #include "setup.h"
 
 namespace lean {
 
 class device_state;
 class snapshot_writer;
+class team;
 
 // An array handed to a run (the Python package's): values and shape.
 struct array_view {
@@ -46,6 +48,10 @@ struct run_start {
     // Solid nodes instead of -hsolid_file, of the density's shape.
     mask_view solid;
     FILE *console = nullptr;  // the snapshot lines (iter=... ntot=...); null: none
+    // The processes of a run over several (an MPI job), each of which makes
+    // its run object with the same start; null: this process alone. The
+    // arrays above are for a run in one process.
+    team *processes = nullptr;
 };
 
 // The main job's parameters (examples/nw2cuda.input) on a lattice of
@@ -55,8 +61,10 @@ run_start main_job(int nodes_x, int nodes_y, const std::string &keys = "");
 
 class run {
 public:
-    // The start-up: the parameters read and checked, the initial state (or
-    // the checkpoint's) made and uploaded. Nothing is written yet.
+    // The start-up: the parameters read and checked, the process grid of a
+    // run over several processes chosen, the initial state (or the
+    // checkpoint's) of this process's block made and uploaded. Nothing is
+    // written yet.
     explicit run(const run_start &start);
     ~run();
     run(const run &) = delete;
@@ -77,18 +85,23 @@ public:
     // Frees the device memory, each call's status examined.
     void release();
 
-    // The fields a snapshot shows at the current step, a value a node (x
-    // fastest, then y, then z; the velocity's 2 or 3 components a node);
-    // solid nodes 0. The velocity is that of the level the last step started
-    // from; before any step, that of the start's distributions over its
-    // density.
+    // The fields a snapshot shows at the current step, a value a node of
+    // this process's block (the lattice, in one process; x fastest, then y,
+    // then z; the velocity's 2 or 3 components a node); solid nodes 0. The
+    // velocity is that of the level the last step started from; before any
+    // step, that of the start's distributions over its density.
     void density(double *out);
     void velocity(double *components);
     void pressure(double *out);
+    // The lattice's, summed as the console line sums it (every process).
     double total_density();
 
     int step() const { return step_; }
     const configuration &config() const { return c_; }
+    const block &part() const { return block_; }
+    team &processes() const { return *team_; }
+    // Seconds of the halo exchanges so far (a run over several processes).
+    double halo_seconds() const;
     const std::string &tag() const { return tag_; }
     // Bytes of its state on the device.
     std::size_t device_bytes() const;
@@ -96,8 +109,12 @@ public:
 private:
     void start_fresh(const run_start &start);
     void clear_solid(double *values, int per_node) const;
+    std::size_t lattice_index(std::size_t block_node) const;
+    void arrange_processes();
 
+    team *team_ = nullptr;
     configuration c_;
+    block block_;
     std::vector<double> start_;  // the state it starts from, until the device has it
     std::unique_ptr<device_state> device_;
     std::unique_ptr<snapshot_writer> snapshots_;

@@ -2,6 +2,9 @@
 #include "boundaries.h"
 
 #include <cstddef>
+#include <stdexcept>
+
+#include "decomposition.h"
 
 #include "velocity_set.h"
 
@@ -46,6 +49,11 @@ struct lattice {
     bool walls_x, walls_y, walls_z;
     const std::vector<unsigned char> &solid_nodes;
     int nwz;  // the halo along z: nw in three dimensions, none in two
+    // The block of the lattice whose padded cells these are: its first node
+    // and its nodes; split directions keep the halo's copies of the
+    // neighbours' nodes where the nodes lie, the others wrap.
+    int origin[3], extent[3];
+    bool split[3];
 
     // Node coordinates wrapped in the periodic directions; false beyond a wall.
     static bool wrap_one(int &v, int n, bool walls)
@@ -67,11 +75,25 @@ struct lattice {
                solid_nodes[(static_cast<size_t>(z) * ny + y) * nx + x] != 0;
     }
     bool fluid(int x, int y, int z) const { return !solid(x, y, z); }
-    // Home cell of the fluid node at (x, y, z), wrapped.
+    // The padded cell of the fluid node at (x, y, z): wrapped along the
+    // directions that are not split, where it lies in the halo along the
+    // split ones.
     int home(int x, int y, int z) const
     {
-        wrap(x, y, z);
-        return (x + nw) + (y + nw) * row + (z + nwz) * slab;
+        int v[3] = {x, y, z};
+        const int n[3] = {nx, ny, nz};
+        const int halo[3] = {nw, nw, nwz};
+        const bool walls[3] = {walls_x, walls_y, walls_z};
+        int cell = 0;
+        const int stride[3] = {1, row, slab};
+        for (int d = 0; d < 3; d++) {
+            if (!split[d]) wrap_one(v[d], n[d], walls[d]);
+            const int local = v[d] - origin[d] + halo[d];
+            if (local < 0 || local >= extent[d] + 2 * halo[d])
+                throw std::logic_error("a ghost's source lies beyond the block's halo");
+            cell += local * stride[d];
+        }
+        return cell;
     }
 };
 
@@ -153,9 +175,9 @@ boundary_geometry_of<Link> build(const lattice &L, const velocity_steps &v, int 
     boundary_geometry_of<Link> g;
     g.links.assign(static_cast<size_t>(cells), 0);
     const int second = v.q - 1;  // (bit second + i: the cell minus 2 e_i is solid)
-    for (int z = 0; z < L.nz; ++z)
-        for (int y = 0; y < L.ny; ++y)
-            for (int x = 0; x < L.nx; ++x) {
+    for (int z = L.origin[2]; z < L.origin[2] + L.extent[2]; ++z)
+        for (int y = L.origin[1]; y < L.origin[1] + L.extent[1]; ++y)
+            for (int x = L.origin[0]; x < L.origin[0] + L.extent[0]; ++x) {
                 Link bits = L.solid(x, y, z) ? Link{1} : Link{0};
                 for (int i = 1; i < v.q; ++i) {
                     if (L.solid(x - v.ex[i], y - v.ey[i], z - v.ez[i])) bits |= Link{1} << i;
@@ -165,15 +187,33 @@ boundary_geometry_of<Link> build(const lattice &L, const velocity_steps &v, int 
                 g.links[static_cast<size_t>(L.home(x, y, z))] = bits;
             }
 
-    // Every cell of the lattice and its border that a stencil may read.
+    // Every cell of the block and its border that a stencil may read; of a
+    // block of a split lattice, the cells it owns: its nodes, and the ghosts
+    // behind the walls at its ends (its halo's others are its neighbours',
+    // or its own images, which the exchange brings).
     g.ghosts.first.push_back(0);
     std::vector<int> sources;
     std::vector<double> weights;
-    for (int lz = 0; lz < L.nz + 2 * L.nwz; ++lz)
-        for (int ly = 0; ly < L.ny + 2 * L.nw; ++ly)
-            for (int lx = 0; lx < L.nx + 2 * L.nw; ++lx) {
+    const bool owned_only = L.split[0] || L.split[1] || L.split[2];
+    const int n[3] = {L.nx, L.ny, L.nz};
+    const bool walled[3] = {L.walls_x, L.walls_y, L.walls_z};
+    const auto owns = [&](const int p[3]) {
+        for (int d = 0; d < 3; d++) {
+            const bool inside = p[d] >= L.origin[d] && p[d] < L.origin[d] + L.extent[d];
+            const bool behind_wall = walled[d] && ((p[d] < 0 && L.origin[d] == 0) ||
+                                                   (p[d] >= n[d] && L.origin[d] + L.extent[d] == n[d]));
+            if (!inside && !behind_wall) return false;
+        }
+        return true;
+    };
+    for (int lz = 0; lz < L.extent[2] + 2 * L.nwz; ++lz)
+        for (int ly = 0; ly < L.extent[1] + 2 * L.nw; ++ly)
+            for (int lx = 0; lx < L.extent[0] + 2 * L.nw; ++lx) {
                 const int cell = lx + ly * L.row + lz * L.slab;
-                int gx = lx - L.nw, gy = ly - L.nw, gz = lz - L.nwz;
+                int gx = L.origin[0] + lx - L.nw, gy = L.origin[1] + ly - L.nw,
+                    gz = L.origin[2] + lz - L.nwz;
+                const int at[3] = {gx, gy, gz};
+                if (owned_only && !owns(at)) continue;
                 // A ghost in the periodic images of a direction without walls
                 // shows its image's Laplacian (layer 0), which the images
                 // bring after the others are formed.
@@ -209,19 +249,23 @@ boundary_geometry_of<Link> build(const lattice &L, const velocity_steps &v, int 
 
 }  // namespace
 
-boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_cells,
-                                   bool walls_x, bool walls_y,
-                                   const std::vector<unsigned char> &solid_nodes, double s)
+boundary_geometry build_boundaries(const block &b, int row, int plane_cells, bool walls_x,
+                                   bool walls_y, const std::vector<unsigned char> &solid_nodes,
+                                   double s)
 {
-    const lattice L{nx, ny, 1, nw, row, plane_cells, walls_x, walls_y, false, solid_nodes, 0};
+    const lattice L{b.nodes[0], b.nodes[1], 1, b.halo, row, plane_cells, walls_x, walls_y, false,
+                    solid_nodes, 0, {b.origin[0], b.origin[1], 0}, {b.extent[0], b.extent[1], 1},
+                    {b.split(0), b.split(1), false}};
     return build<unsigned>(L, d2q9_steps(), plane_cells, s);
 }
 
-boundary_geometry3 build_boundaries3(int nx, int ny, int nz, int nw, int row, int slab,
-                                     int box_cells, bool walls_x, bool walls_y, bool walls_z,
+boundary_geometry3 build_boundaries3(const block &b, int row, int slab, int box_cells,
+                                     bool walls_x, bool walls_y, bool walls_z,
                                      const std::vector<unsigned char> &solid_nodes, double s)
 {
-    const lattice L{nx, ny, nz, nw, row, slab, walls_x, walls_y, walls_z, solid_nodes, nw};
+    const lattice L{b.nodes[0], b.nodes[1], b.nodes[2], b.halo, row, slab, walls_x, walls_y,
+                    walls_z, solid_nodes, b.halo, {b.origin[0], b.origin[1], b.origin[2]},
+                    {b.extent[0], b.extent[1], b.extent[2]}, {b.split(0), b.split(1), b.split(2)}};
     return build<unsigned long long>(L, d3q19_steps(), box_cells, s);
 }
 

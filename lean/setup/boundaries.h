@@ -42,10 +42,16 @@ struct boundary_geometry_of {
 using boundary_geometry = boundary_geometry_of<unsigned>;
 using boundary_geometry3 = boundary_geometry_of<unsigned long long>;
 
-// The geometry for a lattice of nx x ny nodes on padded planes of `row`
-// cells per row and `plane_cells` cells, the lattice's node (ix, iy) at cell
-// (ix + nw) + (iy + nw) row; walls at the x and/or y edges, solid nodes from
-// `solid_nodes` (nx * ny, x fastest; empty for none), the wetting shift s.
+struct block;
+
+// The geometry of the block `b` of a lattice (decomposition.h; the whole
+// lattice in one process) on padded planes of `row` cells per row and
+// `plane_cells` cells, the lattice's node (ix, iy) at cell (ix - ox + nw) +
+// (iy - oy + nw) row (nw the block's halo, (ox, oy) its first node); walls at
+// the x and/or y edges of the lattice, solid nodes from `solid_nodes`
+// (nodes_x * nodes_y, x fastest; empty for none), the wetting shift s. The
+// block of a split lattice lists the ghosts it owns: those among its nodes
+// and behind the walls at its ends.
 //
 // Ghost rules (docs/physics.md derives them): behind a straight wall the
 // mirror node across the wall, n(-1) = n(0) + s, n(-2) = n(1) + 3 s (the
@@ -54,18 +60,17 @@ using boundary_geometry3 = boundary_geometry_of<unsigned long long>;
 // takes the lattice-weighted mean of its fluid neighbours plus s, one two
 // cells away the mean of the fluid nodes mirrored through the solid layer,
 // n(p + 3 e_i) (or n(p + 2 e_i) where that is solid), plus 3 s.
-boundary_geometry build_boundaries(int nx, int ny, int nw, int row, int plane_cells,
-                                   bool walls_x, bool walls_y,
-                                   const std::vector<unsigned char> &solid_nodes, double s);
+boundary_geometry build_boundaries(const block &b, int row, int plane_cells, bool walls_x,
+                                   bool walls_y, const std::vector<unsigned char> &solid_nodes,
+                                   double s);
 
-// The same for a three-dimensional lattice of nx x ny x nz nodes in a box of
-// `row` cells per row, `slab` cells per layer and `box_cells` cells, node
-// (ix, iy, iz) at cell (ix + nw) + (iy + nw) row + (iz + nw) slab, with
-// D3Q19's links (bit i (1 .. 18): the cell minus e_i is solid; bit 18 + i:
-// the cell minus 2 e_i) and the same ghost rules (the means weighted 2 along
-// the axes, 1 along the edges, as the set's weights 1/18 and 1/36).
-boundary_geometry3 build_boundaries3(int nx, int ny, int nz, int nw, int row, int slab,
-                                     int box_cells, bool walls_x, bool walls_y, bool walls_z,
+// The same for a block of a three-dimensional lattice in a box of `row`
+// cells per row, `slab` cells per layer and `box_cells` cells, with D3Q19's
+// links (bit i (1 .. 18): the cell minus e_i is solid; bit 18 + i: the cell
+// minus 2 e_i) and the same ghost rules (the means weighted 2 along the
+// axes, 1 along the edges, as the set's weights 1/18 and 1/36).
+boundary_geometry3 build_boundaries3(const block &b, int row, int slab, int box_cells,
+                                     bool walls_x, bool walls_y, bool walls_z,
                                      const std::vector<unsigned char> &solid_nodes, double s);
 
 }  // namespace lean

@@ -15,11 +15,29 @@ class rand48 {
 public:
     double next()
     {
-        x_ = (0x5DEECE66Dull * x_ + 0xBull) & ((std::uint64_t{1} << 48) - 1);
+        x_ = (kA * x_ + kC) & kMask;
         return static_cast<double>(x_) / 281474976710656.0;  // 2^48
     }
 
+    // The generator `count` draws on: X' = A_k X + C_k, the step's affine
+    // map composed with itself k times (by squaring).
+    void skip(std::uint64_t count)
+    {
+        std::uint64_t a = kA, c = kC, a_k = 1, c_k = 0;
+        for (; count > 0; count >>= 1) {
+            if (count & 1) {
+                a_k = (a * a_k) & kMask;
+                c_k = (a * c_k + c) & kMask;
+            }
+            c = ((a + 1) * c) & kMask;
+            a = (a * a) & kMask;
+        }
+        x_ = (a_k * x_ + c_k) & kMask;
+    }
+
 private:
+    static constexpr std::uint64_t kA = 0x5DEECE66Dull, kC = 0xBull;
+    static constexpr std::uint64_t kMask = (std::uint64_t{1} << 48) - 1;
     std::uint64_t x_ = 0;
 };
 
@@ -40,36 +58,52 @@ double weight(const configuration &c, int l)
 
 }  // namespace
 
-std::vector<double> initial_state(const configuration &c)
+std::vector<double> initial_state(const configuration &c, const block &b)
 {
-    const std::size_t nodes = c.node_count();
+    const std::size_t nodes = b.node_count();
     const int q = c.velocities();
     std::vector<double> state(static_cast<std::size_t>(q + 1) * nodes, 0.0);
     double *density = state.data() + static_cast<std::size_t>(q) * nodes;
     const settings &s = c.keys;
+    // (node (x, y, z) of the lattice: its index there)
+    const auto index = [&](int x, int y, int z) {
+        return (static_cast<std::size_t>(z) * s.nodes_y + y) * s.nodes_x + x;
+    };
+    std::size_t p = 0;
     if (s.init == init_kind::noise) {
         // Uniform in [0.999, 1.001) times the mean density, as
         // randomUniformInterval draws it.
         const double lo = 0.999 * s.rho_zero, hi = 1.001 * s.rho_zero;
         rand48 random;
-        for (std::size_t p = 0; p < nodes; p++) density[p] = random.next() * (hi - lo) + lo;
+        std::size_t drawn = 0;
+        for (int iz = b.origin[2]; iz < b.origin[2] + b.extent[2]; iz++)
+            for (int iy = b.origin[1]; iy < b.origin[1] + b.extent[1]; iy++) {
+                const std::size_t first = index(b.origin[0], iy, iz);
+                random.skip(first - drawn);
+                for (int ix = 0; ix < b.extent[0]; ix++, p++)
+                    density[p] = random.next() * (hi - lo) + lo;
+                drawn = first + b.extent[0];
+            }
     } else {
-        std::size_t p = 0;
-        for (int iz = 0; iz < s.nodes_z; iz++)
-            for (int iy = 0; iy < s.nodes_y; iy++)
-                for (int ix = 0; ix < s.nodes_x; ix++, p++)
-                    density[p] = s.init == init_kind::file ? c.init_density[p]
+        for (int iz = b.origin[2]; iz < b.origin[2] + b.extent[2]; iz++)
+            for (int iy = b.origin[1]; iy < b.origin[1] + b.extent[1]; iy++)
+                for (int ix = b.origin[0]; ix < b.origin[0] + b.extent[0]; ix++, p++)
+                    density[p] = s.init == init_kind::file ? c.init_density[index(ix, iy, iz)]
                                                            : shape_density(c, ix, iy, iz);
     }
     // At rest every equilibrium factor is 1: f_l = n w_l.
     for (int l = 0; l < q; l++) {
         const double w = weight(c, l);
-        for (std::size_t p = 0; p < nodes; p++) state[l * nodes + p] = density[p] * w;
+        for (std::size_t n = 0; n < nodes; n++) state[l * nodes + n] = density[n] * w;
     }
-    if (!c.solid.empty())
-        for (std::size_t p = 0; p < nodes; p++)
-            if (c.solid[p])
-                for (int plane = 0; plane <= q; plane++) state[plane * nodes + p] = 0.0;
+    if (!c.solid.empty()) {
+        p = 0;
+        for (int iz = b.origin[2]; iz < b.origin[2] + b.extent[2]; iz++)
+            for (int iy = b.origin[1]; iy < b.origin[1] + b.extent[1]; iy++)
+                for (int ix = b.origin[0]; ix < b.origin[0] + b.extent[0]; ix++, p++)
+                    if (c.solid[index(ix, iy, iz)])
+                        for (int plane = 0; plane <= q; plane++) state[plane * nodes + p] = 0.0;
+    }
     return state;
 }
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "decomposition.h"
 #include "setup.h"
 
 namespace lean {
@@ -17,10 +18,17 @@ constexpr int kDensityPlane = 9;
 inline int state_planes(const configuration &c) { return c.velocities() + 1; }
 inline int density_plane(const configuration &c) { return c.velocities(); }
 
-// The initial state of the configuration: its distributions and density.
-// The noisy start draws what drand48 draws in a fresh process (glibc: from
-// X = 0), node by node in row order, without touching drand48's own state.
-std::vector<double> initial_state(const configuration &c);
+// The initial state of the configuration: its distributions and density,
+// of the nodes of block `b` (the whole lattice in one process; x fastest,
+// then y, then z). The noisy start draws what drand48 draws in a fresh
+// process (glibc: from X = 0), node by node in the lattice's row order (a
+// block's rows from where the sequence stands at their first node), without
+// touching drand48's own state.
+std::vector<double> initial_state(const configuration &c, const block &b);
+inline std::vector<double> initial_state(const configuration &c)
+{
+    return initial_state(c, whole_lattice(c));
+}
 
 // Sets every fluid node's distributions to the equilibrium of its density
 // moving with the velocity (ux, uy[, uz]), c.node_count() values each, in

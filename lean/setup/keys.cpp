@@ -88,6 +88,8 @@ bool has_gravity(const settings &s) { return s.has_gravity(); }
 
 const key_range kPositiveNodes{0.0, kInfinity, true, false, "%s %g is not a positive number of nodes"};
 const key_range kLayers{1.0, 2147483647.0, false, false, "%s %g is not a number of nodes of 1 or more"};
+const key_range kProcesses{0.0, 2147483647.0, false, false,
+                           "%s %g is not a number of processes (0: the program chooses)"};
 const key_range kDensity{0.0, 3.0, true, true,
                          "%s %g is not a density between 0 and 3 (the fluid's excluded volume)"};
 
@@ -194,7 +196,7 @@ std::vector<key> make_table()
             FIELD(gravity_z)),
         own("-hgravity_reference", k::reference, {"mean"}, "mean, or a density of 0 or more", "0",
             "the density whose weight the force leaves out (mean: the initial mean density)",
-            false, nullptr, has_gravity, "there is no gravity (-hgravity_x, -hgravity_y)",
+            false, nullptr, has_gravity, "there is no gravity (-hgravity_x, -hgravity_y, -hgravity_z)",
             &set_reference, &get_reference),
         own("-houtput", k::word, {"classic", "vti", "both"}, "a word",
             "classic (vti for nodes_z > 1)",
@@ -204,6 +206,16 @@ std::vector<key> make_table()
         own("-hscheme", k::word, {"upwind", "lax_wendroff"}, "a word", "upwind",
             "the propagation: first-order upwind, or Lax-Wendroff of the equilibrium part", false,
             nullptr, nullptr, nullptr, FIELD(scheme)),
+        own("-hprocesses_x", k::integer, {}, "0 or more", "0 (the program chooses)",
+            "processes along x of a run over several (mpirun -n)", true, &kProcesses, nullptr,
+            nullptr, FIELD(processes_x)),
+        own("-hprocesses_y", k::integer, {}, "0 or more", "0 (the program chooses)",
+            "processes along y of a run over several (mpirun -n)", true, &kProcesses, nullptr,
+            nullptr, FIELD(processes_y)),
+        own("-hprocesses_z", k::integer, {}, "0 or more", "0 (the program chooses)",
+            "processes along z of a run over several (mpirun -n; three-dimensional lattices)",
+            true, &kProcesses, is_3d, "the lattice is two-dimensional (-hnodes_z 1)",
+            FIELD(processes_z)),
     };
 }
 

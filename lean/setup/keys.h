@@ -48,6 +48,9 @@ struct settings {
     output_kind output = output_kind::classic;
     scheme_kind scheme = scheme_kind::upwind;
 
+    // Processes along x, y, z of a run over several (0: the program chooses).
+    int processes_x = 0, processes_y = 0, processes_z = 0;
+
     bool shape() const
     {
         return init == init_kind::slab || init == init_kind::drop || init == init_kind::bubble;

@@ -132,16 +132,20 @@ public:
     }
 
     // The keys no other key depends on come first; then those that apply
-    // only with other settings are refused where they do not, and read.
+    // only with other settings, in the table's order (a key that decides
+    // whether a later one applies, as -hgravity_z decides for
+    // -hgravity_reference, is read before it): refused where they do not
+    // apply, else read.
     void read_own_keys()
     {
         for (const key &k : keys())
             if (!k.every_program && !k.applies) read_own_key(k);
-        for (const key &k : keys())
-            if (k.applies && value(k) && !k.applies(s_))
+        for (const key &k : keys()) {
+            if (!k.applies) continue;
+            if (value(k) && !k.applies(s_))
                 reject("%s %.40s has no effect: %s", k.name, value(k), k.applies_text);
-        for (const key &k : keys())
-            if (k.applies) read_own_key(k);
+            read_own_key(k);
+        }
     }
 
     bool given(const char *name) const { return table_.value(name) != nullptr; }
