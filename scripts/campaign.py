@@ -4,9 +4,10 @@ machine or as one Slurm job array.
 
 Usage:
   campaign.py plan    PLAN_FILE [--folder DIR]
-  campaign.py run     CAMPAIGN [--jobs N] [--program P] [--skip-failed]
+  campaign.py run     CAMPAIGN [--jobs N] [--ntasks N] [--program P] [--skip-failed]
   campaign.py submit  CAMPAIGN [--partition P] [--time T] [--gpus-per-task G]
-                      [--cpus-per-task C] [--account A] [--program P] [--skip-failed]
+                      [--cpus-per-task C] [--account A] [--ntasks N] [--program P]
+                      [--skip-failed]
   campaign.py status  CAMPAIGN
   campaign.py collect CAMPAIGN
 
@@ -42,6 +43,11 @@ ME = os.path.abspath(__file__)
 # twelve; the rest are vdwflow's own.
 INTEGER, REAL, REFERENCE, PATH = "integer", "real", "reference", "path"
 LEAN_PROGRAM = "vdwflow"       # the program that reads every key
+MPI_PROGRAM = "vdwflow_mpi"    # the same over the processes of an MPI job (ntasks > 1)
+LEAN_PROGRAMS = (LEAN_PROGRAM, MPI_PROGRAM)
+# What starts a point's processes (ntasks > 1): Open MPI's mpirun takes the
+# processes of a Slurm allocation as it finds them, or starts them here.
+LAUNCHER = "mpirun"
 PARAMETER_FILE = "nw2cuda.input"
 CONSOLE = "console.txt"
 CHECKPOINT = "vdwflow.checkpoint"  # vdwflow's state, from which --resume continues
@@ -50,7 +56,7 @@ CAMPAIGN = "campaign.json"     # the campaign as planned
 SUBMISSIONS = "slurm/jobs.json"
 POINTS = "points"
 DEFAULT_PROGRAMS = ("vdwflow", "vdwflow_b")  # the first one built is run
-PLAN_ENTRIES = ("base", "program", "folder", "grid", "points")
+PLAN_ENTRIES = ("base", "program", "folder", "ntasks", "grid", "points")
 SNAPSHOT_NAME = re.compile(r"^PV.*\.(-?\d+)\.(vtk|vti)$")
 
 # States of a point, and the batch system's states in which a task is still
@@ -93,6 +99,9 @@ def read_plan(path):
     for key in ("program", "folder"):
         if key in plan and not isinstance(plan[key], str):
             raise CampaignError(f"{path}: {key} must be a text in quotes")
+    ntasks = plan.get("ntasks", 1)
+    if not isinstance(ntasks, int) or isinstance(ntasks, bool) or ntasks < 1:
+        raise CampaignError(f"{path}: ntasks must be a whole number of processes, 1 or more")
     return plan
 
 
@@ -255,7 +264,7 @@ def check_program(campaign, program, where):
     key only vdwflow knows, more pairs or longer tokens than its reader
     takes. program None: the one the run will find (vdwflow's limits now,
     the found program's when it runs)."""
-    lean = os.path.basename(program or LEAN_PROGRAM) == LEAN_PROGRAM
+    lean = os.path.basename(program or LEAN_PROGRAM) in LEAN_PROGRAMS
     most_pairs, longest = reader_limits(lean)
     name = program or "the program"
     base_keys = [k[1:] for k, _ in campaign["base"]]
@@ -328,7 +337,7 @@ def resolve_plan(path, folder=None):
     for k, v in base:
         first.setdefault(k, v)
     campaign = {
-        "base": base, "program": program, "keys": keys,
+        "base": base, "program": program, "keys": keys, "ntasks": plan.get("ntasks", 1),
         "points": [{"index": i, "name": folder_name(i, width, p, keys, first), "values": p}
                    for i, p in enumerate(points)]}
     check_program(campaign, program, path)
@@ -341,6 +350,8 @@ def plan_differences(old, new):
     if old["program"] != new["program"]:
         found.append(f"program {old['program'] or 'the default'} planned, "
                      f"{new['program'] or 'the default'} now")
+    if old.get("ntasks", 1) != new.get("ntasks", 1):
+        found.append(f"ntasks {old.get('ntasks', 1)} planned, {new.get('ntasks', 1)} now")
     old_base, new_base = dict(map(tuple, old["base"])), dict(map(tuple, new["base"]))
     for key in dict.fromkeys(list(old_base) + list(new_base)):
         if old_base.get(key) != new_base.get(key):
@@ -419,15 +430,18 @@ def campaign_folder(target):
 # ---------------------------------------------------------------------------
 # The programs
 
-def find_program(name, prefer_gpu=False):
+def find_program(name, prefer_gpu=False, ntasks=1):
     """The solver program to run: a path, or a name looked up in this
-    repository's builds (the cuda build first where a GPU is), then on PATH."""
+    repository's builds (the cuda build first where a GPU is), then on PATH;
+    a point over several processes runs vdwflow_mpi."""
     if name and os.sep in name:
         if os.access(name, os.X_OK):
-            return os.path.abspath(name)
+            return checked_for_processes(os.path.abspath(name), ntasks)
         raise CampaignError(f"{name}: no such program")
     gpu = prefer_gpu or os.path.exists("/dev/nvidia0")
     builds = ["cuda", "cpu"] if gpu else ["cpu", "cuda"]
+    if ntasks > 1:
+        name = checked_for_processes(name or MPI_PROGRAM, ntasks)
     for candidate in [name] if name else DEFAULT_PROGRAMS:
         for build in builds:
             path = os.path.join(REPOSITORY, "build", build, "bin", candidate)
@@ -436,8 +450,17 @@ def find_program(name, prefer_gpu=False):
         if shutil.which(candidate):
             return shutil.which(candidate)
     wanted = name or " or ".join(DEFAULT_PROGRAMS)
-    raise CampaignError(f"no program {wanted}: build it (cmake --preset cpu && "
+    how = " -DVDWFLOW_MPI=ON" if wanted == MPI_PROGRAM else ""
+    raise CampaignError(f"no program {wanted}: build it (cmake --preset cpu{how} && "
                         "cmake --build --preset cpu) or name one in the plan")
+
+
+def checked_for_processes(program, ntasks):
+    """The program, where it runs over ntasks processes (only vdwflow_mpi runs over several)."""
+    if ntasks > 1 and os.path.basename(program) != MPI_PROGRAM:
+        raise CampaignError(f"{program}: a point over {ntasks} processes runs {MPI_PROGRAM}, "
+                            "the solver built with MPI")
+    return program
 
 
 def restart_arguments(folder, program):
@@ -463,7 +486,7 @@ def resumable(folder, record, program):
     limit, a cancelled task, a lost node) or its record is gone (a rerun
     already decided). A run that failed by itself (it became unstable) would
     only fail again from there."""
-    if os.path.basename(program or "") != "vdwflow":
+    if os.path.basename(program or "") not in LEAN_PROGRAMS:
         return False
     if not os.path.isfile(os.path.join(folder, CHECKPOINT)):
         return False
@@ -519,11 +542,20 @@ def signal_name(number):
         return f"signal {number}"
 
 
-def run_point(folder, program, threads):
-    """Runs the program in a point's folder, its console into console.txt,
-    and records how it went in run.json. Returns the exit status."""
+def launch_command(ntasks):
+    """What starts a point's processes: nothing for one; else the launcher
+    (mpirun: inside a Slurm allocation it starts them on its nodes)."""
+    if ntasks == 1:
+        return []
+    return os.environ.get("VDWFLOW_LAUNCHER", LAUNCHER).split() + ["-n", str(ntasks)]
+
+
+def run_point(folder, program, threads, ntasks=1):
+    """Runs the program in a point's folder (over ntasks processes), its
+    console into console.txt, and records how it went in run.json. Returns
+    the exit status."""
     arguments = restart_arguments(folder, program)
-    record = {"program": program, "arguments": arguments, "threads": threads,
+    record = {"program": program, "arguments": arguments, "threads": threads, "ntasks": ntasks,
               "host": socket.gethostname(), "pid": os.getpid(),
               "pid_start": process_start(os.getpid()), "started": now_text()}
     if "SLURM_ARRAY_JOB_ID" in os.environ:
@@ -541,10 +573,13 @@ def run_point(folder, program, threads):
             child.send_signal(number)
 
     environment = dict(os.environ, CUDACPU_THREADS=str(threads))
+    if ntasks > 1 and os.geteuid() == 0:  # (Open MPI's launcher asks before it runs as root)
+        environment.update(OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
     start = time.monotonic()
     with open(os.path.join(folder, CONSOLE), "ab" if arguments else "wb") as console:
         try:
-            child = subprocess.Popen([program] + arguments, cwd=folder, stdout=console,
+            child = subprocess.Popen(launch_command(ntasks) + [program] + arguments, cwd=folder,
+                                     stdout=console,
                                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                      env=environment)
         except OSError as e:
@@ -571,7 +606,7 @@ def run_point(folder, program, threads):
     return status
 
 
-def task(folder, index, program, threads):
+def task(folder, index, program, threads, ntasks=None):
     """One point of a campaign by its number: what a job array's task runs."""
     campaign = load_campaign(folder)
     points = {p["index"]: p for p in campaign["points"]}
@@ -579,11 +614,13 @@ def task(folder, index, program, threads):
         raise CampaignError(f"{folder}: no point {index}")
     point = points[index]
     where = os.path.join(folder, POINTS, point["name"])
-    program = program or find_program(campaign["program"])
+    ntasks = ntasks or campaign.get("ntasks", 1)
+    program = program or find_program(campaign["program"], ntasks=ntasks)
     check_program(campaign, program, folder)
-    print(f"{point['name']}: {program} with {threads} thread(s) on {socket.gethostname()}",
+    print(f"{point['name']}: {program} with {threads} thread(s)"
+          f"{f' x {ntasks} processes' if ntasks > 1 else ''} on {socket.gethostname()}",
           flush=True)
-    status = run_point(where, program, threads)
+    status = run_point(where, program, threads, ntasks)
     print(f"{point['name']}: {'done' if status == 0 else read_record(where)['reason']}",
           flush=True)
     return status
@@ -767,7 +804,8 @@ def command_plan(args):
 def command_run(args):
     folder = campaign_folder(args.campaign)
     campaign = load_campaign(folder)
-    program = find_program(args.program or campaign["program"])
+    ntasks = args.ntasks or campaign.get("ntasks", 1)
+    program = find_program(args.program or campaign["program"], ntasks=ntasks)
     check_program(campaign, program, folder)
     states = point_states(folder, campaign)
     points = to_take(states, args.skip_failed)
@@ -775,8 +813,9 @@ def command_run(args):
         print(f"{folder}: nothing to run ({summary(states)})")
         return 0
     jobs = max(1, min(args.jobs, len(points)))
-    threads = max(1, cores() // jobs)
-    print(f"{folder}: {len(points)} of {len(states)} points, {jobs} at a time with "
+    threads = max(1, cores() // (jobs * ntasks))
+    over = f" over {ntasks} processes" if ntasks > 1 else ""
+    print(f"{folder}: {len(points)} of {len(states)} points, {jobs} at a time{over} with "
           f"{threads} worker thread(s) each; {program}", flush=True)
     started, running, failed = 0, {}, 0
     width = max(len(p["name"]) for p in points)
@@ -788,7 +827,7 @@ def command_run(args):
                 started += 1
                 running[subprocess.Popen(
                     [sys.executable, ME, "task", folder, "--index", str(point["index"]),
-                     "--program", program, "--threads", str(threads)],
+                     "--program", program, "--threads", str(threads), "--ntasks", str(ntasks)],
                     stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)] = point
             ended = [p for p in running if p.poll() is not None]
             if not ended:
@@ -844,7 +883,9 @@ def command_submit(args):
     campaign = load_campaign(folder)
     if not shutil.which("sbatch"):
         raise CampaignError("no sbatch here: submit from a machine of the Slurm cluster")
-    program = find_program(args.program or campaign["program"], prefer_gpu=bool(args.gpus_per_task))
+    ntasks = args.ntasks or campaign.get("ntasks", 1)
+    program = find_program(args.program or campaign["program"], prefer_gpu=bool(args.gpus_per_task),
+                           ntasks=ntasks)
     check_program(campaign, program, folder)
     states = point_states(folder, campaign)
     points = to_take(states, args.skip_failed)
@@ -855,7 +896,7 @@ def command_submit(args):
     absolute = os.path.abspath(folder)
     options = [f"--job-name={os.path.basename(absolute)}",
                f"--array={array_ranges([p['index'] for p in points])}",
-               f"--output={absolute}/slurm/%A_%a.out", "--ntasks=1",
+               f"--output={absolute}/slurm/%A_%a.out", f"--ntasks={ntasks}",
                f"--cpus-per-task={args.cpus_per_task}"]
     for option, value in (("partition", args.partition), ("time", args.time),
                           ("gpus-per-task", args.gpus_per_task), ("account", args.account)):
@@ -863,10 +904,12 @@ def command_submit(args):
             options.append(f"--{option}={value}")
     script = os.path.join(folder, "slurm", f"array-{time.strftime('%Y%m%d-%H%M%S')}.sh")
     lines = ["#!/bin/bash", "# One task per point: the task number is the point's number,",
-             "# its folder points/pNNN_..."]
+             "# its folder points/pNNN_...; a point over several processes (--ntasks) is one",
+             "# MPI job in the task's allocation."]
     lines += [f"#SBATCH {o}" for o in options]
     lines.append(f"exec {sys.executable} {ME} task {absolute} --index \"$SLURM_ARRAY_TASK_ID\" "
-                 f"--program {program} --threads \"${{SLURM_CPUS_PER_TASK:-1}}\"")
+                 f"--program {program} --threads \"${{SLURM_CPUS_PER_TASK:-1}}\" "
+                 f"--ntasks {ntasks}")
     write_atomically(script, "\n".join(lines) + "\n")
     for point in points:  # a failed point is rerun or resumed: it shows as queued
         restart_arguments(os.path.join(folder, POINTS, point["name"]), program)
@@ -909,7 +952,7 @@ def command_collect(args):
 
 
 def command_task(args):
-    return task(args.campaign, args.index, args.program, args.threads)
+    return task(args.campaign, args.index, args.program, args.threads, args.ntasks)
 
 
 def parser():
@@ -933,6 +976,10 @@ def parser():
                                  "else vdwflow, else vdwflow_b)")
             command.add_argument("--skip-failed", action="store_true",
                                  help="leave failed points as they are")
+        if name in ("run", "submit"):
+            command.add_argument("--ntasks", type=positive,
+                                 help="processes of each point, one MPI job (vdwflow_mpi; "
+                                 "default: the plan's ntasks, else 1)")
         if name == "run":
             command.add_argument("--jobs", type=positive, default=1,
                                  help="points at a time (default 1)")
@@ -947,6 +994,7 @@ def parser():
     one.add_argument("--index", type=int, required=True)
     one.add_argument("--program")
     one.add_argument("--threads", type=positive, default=1)
+    one.add_argument("--ntasks", type=positive)
     one.set_defaults(run=command_task)
     return main
 

@@ -2,8 +2,9 @@
 # Installs what building and running need, where it is missing (Debian).
 #   scripts/setup.sh          the main job: build the solver, draw its pictures
 #   scripts/setup.sh --tests  also what the tests need (GoogleTest, Google
-#                             Benchmark, clang's libFuzzer, Slurm and munge, and
-#                             what the Python package needs)
+#                             Benchmark, clang's libFuzzer, Slurm and munge, Open
+#                             MPI, and what the Python package needs)
+#   scripts/setup.sh --mpi    also Open MPI, for vdwflow_mpi (-DVDWFLOW_MPI=ON)
 #   scripts/setup.sh --python what `pip install .` of the Python package needs
 #                             (a virtual environment, Python's headers)
 set -euo pipefail
@@ -18,12 +19,17 @@ if [ "${1:-}" = "--tests" ]; then
   needed+=(clang libclang-rt-14-dev)
   # The campaign tool's test runs a one-node Slurm cluster.
   needed+=(munge slurmctld slurmd slurm-client)
+  # vdwflow_mpi and its tests: Open MPI's launcher and headers.
+  needed+=(openmpi-bin libopenmpi-dev)
   # The tests' virtual environment (scripts/python_env.sh), in which the
   # Python package is built (its extension needs Python's headers).
   needed+=(python3-venv python3-dev)
 fi
 if [ "${1:-}" = "--python" ]; then
   needed+=(python3-venv python3-dev)
+fi
+if [ "${1:-}" = "--mpi" ]; then
+  needed+=(openmpi-bin libopenmpi-dev)
 fi
 missing=()
 for pkg in "${needed[@]}"; do

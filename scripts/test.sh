@@ -2,8 +2,9 @@
 # Builds everything this machine can build and runs every test:
 #   - the cuda backend, where nvcc exists (its programs are then also run
 #     here: without a GPU they must fail cleanly);
-#   - the cpu backend, with all tests, and the Python package (pip install .
-#     into the tests' virtual environment) with its tests;
+#   - the cpu backend, with all tests, vdwflow_mpi's on 1 to 8 processes
+#     (Open MPI) among them, and the Python package (pip install . into the
+#     tests' virtual environment) with its tests;
 #   - the cpu backend under AddressSanitizer and UBSan, all tests but the
 #     long physics runs and the soak run;
 #   - a minute and a half of fuzzing of the parameter file reader and the
@@ -19,7 +20,7 @@ cuda_bin=""
 nvcc=$(find_nvcc)
 if [ -n "$nvcc" ]; then
   echo "== cuda backend ($nvcc)"
-  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" >/dev/null
+  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" -DVDWFLOW_MPI=ON >/dev/null
   cmake --build --preset cuda -j "$jobs"
   cuda_bin="$PWD/build/cuda/bin"
 else
@@ -32,7 +33,7 @@ python=$(scripts/python_env.sh)
 
 echo "== cpu backend"
 cmake --preset cpu -DVDWFLOW_CUDA_BIN_DIR="$cuda_bin" -DVDWFLOW_PYTHON_VTK="$python" \
-  -DVDWFLOW_PYTHON_PACKAGE="$python" >/dev/null
+  -DVDWFLOW_PYTHON_PACKAGE="$python" -DVDWFLOW_MPI=ON >/dev/null
 cmake --build --preset cpu -j "$jobs"
 ctest --preset cpu -j "$jobs" --no-tests=error
 

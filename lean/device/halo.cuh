@@ -15,7 +15,10 @@ namespace lean {
 struct face {
     int d, from, depth;
     int size[3];  // cells along x, y, z
-    long long cells() const { return static_cast<long long>(size[0]) * size[1] * size[2]; }
+    __host__ __device__ long long cells() const
+    {
+        return static_cast<long long>(size[0]) * size[1] * size[2];
+    }
 };
 
 __device__ FORCE_INLINE int lean_face_cell(const lattice_constants &rc, const face &f, long long t)

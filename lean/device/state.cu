@@ -550,11 +550,10 @@ void device_state::state_to(double *state)
 // launch over the rows than the copy itself).
 void device_state::density_to(double *out)
 {
-    const double *plane = level_[1 - current_] + static_cast<std::int64_t>(lattice_.density_plane) * lattice_.plane;
 #ifdef __CUDACC__
     download_plane(level_[1 - current_], lattice_.density_plane, out);
-    (void)plane;
 #else
+    const double *plane = level_[1 - current_] + static_cast<std::int64_t>(lattice_.density_plane) * lattice_.plane;
     CHECK(cudaDeviceSynchronize());
     const lattice_constants &k = lattice_;
     for (int iz = 0; iz < k.nodes_z; iz++)

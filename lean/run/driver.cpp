@@ -139,11 +139,18 @@ int stop_run(run &r, bool checkpoint_current, int signal_number)
 {
     if (checkpoint_current) r.write_checkpoint(CHECKPOINT_FILE);
     std::fflush(stdout);
-    if (r.processes().rank() == 0)
+    const char *name = signal_number == SIGINT ? "SIGINT" : "SIGTERM";
+    if (r.processes().size() > 1 && r.processes().rank() == 0)
         std::fprintf(stderr,
-                 "vdwflow: stopped by %s after step %d; the state of that step is in %s; "
-                 "to continue, run 'vdwflow --resume' in this folder\n",
-                 signal_number == SIGINT ? "SIGINT" : "SIGTERM", r.step(), CHECKPOINT_FILE);
+                     "vdwflow: stopped by %s after step %d; the state of that step is in %s; "
+                     "to continue, run 'vdwflow_mpi --resume' under mpirun (on any number of "
+                     "processes) or 'vdwflow --resume' in this folder\n",
+                     name, r.step(), CHECKPOINT_FILE);
+    else if (r.processes().rank() == 0)
+        std::fprintf(stderr,
+                     "vdwflow: stopped by %s after step %d; the state of that step is in %s; "
+                     "to continue, run 'vdwflow --resume' in this folder\n",
+                     name, r.step(), CHECKPOINT_FILE);
     return 128 + signal_number;
 }
 

@@ -5,7 +5,10 @@ on private ports), a small campaign submitted as a job array, one task ended
 by the batch system, the rest waited for and collected; the daemons stopped
 by their process ids at the end, whatever happened.
 
-Usage: campaign_slurm_test.py PATH_TO_VDWFLOW_B
+Usage: campaign_slurm_test.py PATH_TO_VDWFLOW_B [PATH_TO_VDWFLOW_MPI]
+
+With vdwflow_mpi, also a campaign whose points are MPI jobs of two tasks
+(ntasks = 2), their files those of one process.
 
 Exit status 77 (skipped, with the reason) where the cluster cannot run here:
 not root, the packages missing, a daemon that does not come up.
@@ -249,10 +252,41 @@ def exercise(cluster, program):
     print(f"job {job}: tasks {', '.join(own_ids)} {[accounted.get(i) for i in own_ids]}")
 
 
+def exercise_processes(cluster, program):
+    """Two points of two processes each: one MPI job in each task's
+    allocation, as one process writes them (the checkpoint's bytes)."""
+    work = cluster.path("work")
+    plan = ('base = "base.input"\nprogram = "{program}"\nntasks = 2\n'
+            "points = [{{htemperature = 0.9}}, {{htemperature = 0.85, hwalls = \"y\"}}]\n")
+    with open(os.path.join(work, "mpi.toml"), "w") as f:
+        f.write(plan.format(program=program))
+    submitted = campaign(cluster, "submit", "mpi.toml", "--time", "10", "--partition",
+                         cluster.partition)
+    check(submitted.returncode == 0, f"submit: {submitted.stderr}")
+    folder = os.path.join("campaigns", "mpi")
+    wait_states(cluster, folder, ["done", "done"], 90)
+    single = os.path.join(os.path.dirname(program), "vdwflow")
+    for point in sorted(os.listdir(os.path.join(work, folder, "points"))):
+        where = os.path.join(work, folder, "points", point)
+        with open(os.path.join(where, "run.json")) as f:
+            check(json.load(f).get("ntasks") == 2, f"{point}: not a point of 2 tasks")
+        with open(os.path.join(where, "console.txt")) as f:
+            check("2 processes, a grid of" in f.read(), f"{point}: not run over 2 processes")
+        alone = os.path.join(work, "alone-" + point)
+        os.mkdir(alone)
+        shutil.copy(os.path.join(where, "nw2cuda.input"), alone)
+        subprocess.run([single, "-q"], cwd=alone, capture_output=True, timeout=120)
+        with open(os.path.join(where, "vdwflow.checkpoint"), "rb") as a, \
+                open(os.path.join(alone, "vdwflow.checkpoint"), "rb") as b:
+            check(a.read() == b.read(), f"{point}: the checkpoint of 2 processes differs")
+    print("2 points of 2 processes each: the bytes of one process")
+
+
 def main(argv):
-    if len(argv) != 2:
+    if len(argv) not in (2, 3):
         sys.exit(__doc__)
     program = os.path.abspath(argv[1])
+    parallel = os.path.abspath(argv[2]) if len(argv) == 3 else None
     if os.geteuid() != 0:
         print("skipped: a one-node Slurm needs root (slurmd runs the jobs as their users)")
         return SKIPPED
@@ -271,6 +305,8 @@ def main(argv):
             return SKIPPED
         print(f"cluster up in {time.monotonic() - started:.1f} s ({cluster.dir})")
         exercise(cluster, program)
+        if parallel:
+            exercise_processes(cluster, parallel)
     except Failure as failure:
         print(f"FAILED: {failure}")
         return 1
