@@ -137,11 +137,9 @@ class Faults(Job):
     LONG = BASE_2D.replace("-hnodes_x 48 -hnodes_y 40", "-hnodes_x 24 -hnodes_y 20").replace(
         "-hniter_cycle 40", "-hniter_cycle 60000")
 
-    def test_a_signal_stops_every_process_after_the_same_step_with_one_checkpoint(self):
-        keys = self.LONG
-        whole = self.folder("whole", keys.replace("-hncycles 2", "-hncycles 1"))
-        self.assertEqual(run_in(whole, 0).returncode, 0)
-        folder = self.folder("stopped", keys.replace("-hncycles 2", "-hncycles 1"))
+    def start_stepping(self, folder):
+        """A job of three processes in `folder`, stepping (its first
+        checkpoint written), and the process ids of its processes."""
         job = subprocess.Popen(mpirun(3) + [parallel, "-q"], cwd=folder, text=True,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                stdin=subprocess.DEVNULL)
@@ -149,9 +147,17 @@ class Faults(Job):
         while "vdwflow.checkpoint" not in os.listdir(folder) and time.time() < deadline:
             time.sleep(0.1)
         time.sleep(1.0)
-        # (as Slurm does: every process of the job)
         ranks = subprocess.run(["pgrep", "-P", str(job.pid)], capture_output=True, text=True).stdout.split()
         self.assertEqual(len(ranks), 3)
+        return job, ranks
+
+    def test_a_signal_stops_every_process_after_the_same_step_with_one_checkpoint(self):
+        keys = self.LONG
+        whole = self.folder("whole", keys.replace("-hncycles 2", "-hncycles 1"))
+        self.assertEqual(run_in(whole, 0).returncode, 0)
+        folder = self.folder("stopped", keys.replace("-hncycles 2", "-hncycles 1"))
+        job, ranks = self.start_stepping(folder)
+        # (as Slurm does: every process of the job)
         for rank in ranks:
             os.kill(int(rank), signal.SIGTERM)
         out, err = job.communicate(timeout=120)
@@ -183,14 +189,7 @@ class Faults(Job):
     def test_a_process_that_dies_ends_the_job_and_leaves_the_checkpoint(self):
         keys = self.LONG
         folder = self.folder("killed", keys)
-        job = subprocess.Popen(mpirun(3) + [parallel, "-q"], cwd=folder, text=True,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               stdin=subprocess.DEVNULL)
-        deadline = time.time() + 60
-        while "vdwflow.checkpoint" not in os.listdir(folder) and time.time() < deadline:
-            time.sleep(0.1)
-        time.sleep(0.5)
-        ranks = subprocess.run(["pgrep", "-P", str(job.pid)], capture_output=True, text=True).stdout.split()
+        job, ranks = self.start_stepping(folder)
         os.kill(int(ranks[-1]), signal.SIGKILL)
         job.communicate(timeout=60)  # (no hang)
         self.assertNotEqual(job.returncode, 0)
