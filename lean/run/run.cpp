@@ -75,11 +75,13 @@ run_start main_job(int nodes_x, int nodes_y, const std::string &keys)
     run_start start;
     start.parameter_path = "parameters";
     start.has_text = true;
-    start.parameter_text = "-hnodes_x " + std::to_string(nodes_x) + " -hnodes_y " +
+    // (the keys given first: of a key given twice the reader takes the
+    // first, so they replace the main job's)
+    start.parameter_text = keys + " -hnodes_x " + std::to_string(nodes_x) + " -hnodes_y " +
                            std::to_string(nodes_y) +
                            " -hniter 0 -hniter_cycle 2500 -hncycles 24 -hlast_iter 0"
                            " -hRTzero 1 -htemperature 0.9 -hdelta_time 1e-4 -hkappa 1e-4"
-                           " -hrho_zero 1 -htau 1e-3 " + keys;
+                           " -hrho_zero 1 -htau 1e-3";
     return start;
 }
 

@@ -55,8 +55,9 @@ struct run_start {
 };
 
 // The main job's parameters (examples/nw2cuda.input) on a lattice of
-// nodes_x x nodes_y nodes, with `keys` added ("-hwalls xy ..."): the start
-// of the timers and benchmarks.
+// nodes_x x nodes_y nodes, with `keys` added or replacing its own
+// ("-hwalls xy -htemperature 0.8 ..."): the start of the timers and
+// benchmarks.
 run_start main_job(int nodes_x, int nodes_y, const std::string &keys = "");
 
 class run {

@@ -2,7 +2,9 @@
 // the two-dimensional run of the same setup, in every form of the step (the
 // stencils and weights of D3Q19 sum over z to those of D2Q9). The runs
 // differ by the rounding of regrouped sums, which the single-precision
-// quotients of the step can turn into a float's last bit.
+// quotients of the step can turn into a float's last bit; below the
+// spinodal (T/Tc 0.85 here) the noise start's growing modes amplify that
+// to about 2e-8 in 2000 steps (the bound: 1e-7).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,7 +75,7 @@ TEST(ThreeDimensions, AStateUniformAlongZStepsAsTheTwoDimensionalRun)
         SCOPED_TRACE(s.name);
         const double d = largest_difference(s, 3, 2000);
         std::printf("%-55s largest relative difference after 2000 steps: %.2e\n", s.name, d);
-        EXPECT_LT(d, 1e-8);
+        EXPECT_LT(d, 1e-7);
     }
 }
 
