@@ -10,16 +10,20 @@
 #
 #   scripts/gpu_check.sh run       on the GPU machine: builds the cuda backend
 #       only (nvcc and CMake; no Boost, GoogleTest or network) for the GPU at
-#       hand, then, bounded to 6 minutes in all: runs the five benchmarks; runs
-#       the four solver programs on the reference inputs and compares their
-#       files byte for byte and their totals with the cpu backend's; resumes
+#       hand (and vdwflow_mpi where MPI is installed), then, bounded to 6
+#       minutes in all: runs the five benchmarks; runs the four solver
+#       programs on the reference inputs and compares their files byte for
+#       byte and their totals with the cpu backend's, vdwflow's setups in two
+#       and three dimensions too (walls, a mask, gravity, both schemes), and
+#       the same on 2 processes sharing the GPU (mpirun, vdwflow_mpi); resumes
 #       vdwflow from a checkpoint of the cpu backend and from one of its own
 #       and compares the files after it; runs
 #       compute-sanitizer (memcheck on all nine programs, racecheck on vdwflow,
 #       racecheck and synccheck on orderbench_a, orderbench_b and prodbench_b);
 #       times the solver's step at 1024^2, 2048^2 and 4096^2
 #       (build/cuda/bin/step_timer_X, X = a, b, c and lean: vdwflow's fused
-#       step) and one run of vdwflow_a at 4096^2 without steps. Writes the table
+#       step) and vdwflow's 3-D step at 128^3 and 256^3, and one run of
+#       vdwflow_a at 4096^2 without steps. Writes the table
 #       gpu-check/report.txt; exits 0 when every check passed.
 #       Without a GPU it builds the cuda backend and stops with status 2.
 #
@@ -50,6 +54,10 @@ setup_keys="-hinit drop -hinit_radius 12 -hinit_y -0.5 -hwalls xy -hwall_wetting
 -hsolid_file mask.pgm -hgravity_y -0.05 -houtput both"
 # and the same with the Lax-Wendroff scheme
 schemes=(upwind lax_wendroff)
+# The same on a three-dimensional lattice (40 x 32 x 24 nodes): walls along
+# y and z, a block of solid nodes (mask3.npy), gravity, .vti snapshots.
+setup3_keys="-hnodes_z 24 -hinit drop -hinit_radius 9 -hinit_y -0.5 -hwalls yz -hwall_wetting 4e-4
+-hsolid_file mask3.npy -hgravity_y -0.05 -houtput both"
 
 # The example's parameter file with another lattice and cycle count.
 make_input() {  # nx ny niter_cycle ncycles
@@ -65,15 +73,19 @@ run_solver() {  # binary folder input-file [command prefix...]
   shift 3
   rm -rf "$dir" && mkdir -p "$dir" && cp "$input" "$dir/nw2cuda.input"
   [ ! -f "$(dirname "$input")/mask.pgm" ] || cp "$(dirname "$input")/mask.pgm" "$dir/"
+  [ ! -f "$(dirname "$input")/mask3.npy" ] || cp "$(dirname "$input")/mask3.npy" "$dir/"
   (cd "$dir" && "$@" "$binary" >stdout.txt 2>stderr.txt)
 }
 
-# The setups' inputs (one per scheme) and their mask (64 x 48 nodes, a block
-# of solid nodes).
+# The setups' inputs (one per scheme, in two and three dimensions) and
+# their masks (64 x 48 nodes with a block of solid nodes; 40 x 32 x 24
+# with a box of them).
 make_setups() {  # folder
   for scheme in "${schemes[@]}"; do
     make_input 64 48 100 2 >"$1/setups-$scheme.input"
     echo "$setup_keys -hscheme $scheme" >>"$1/setups-$scheme.input"
+    make_input 40 32 50 2 >"$1/setups3-$scheme.input"
+    echo "$setup3_keys -hscheme $scheme" >>"$1/setups3-$scheme.input"
   done
   cp "$1/setups-upwind.input" "$1/setups.input"
   {
@@ -85,6 +97,23 @@ make_setups() {  # folder
       echo
     done
   } >"$1/mask.pgm"
+  # (a .npy array of bools, (24, 32, 40): its header, then a byte a node)
+  {
+    local header="{'descr': '|b1', 'fortran_order': False, 'shape': (24, 32, 40), }"
+    printf '\x93NUMPY\x01\x00'
+    local length=$(((${#header} + 1 + 10 + 63) / 64 * 64 - 10))
+    printf "\\x$(printf %02x $((length % 256)))\\x$(printf %02x $((length / 256)))"
+    printf '%s' "$header"
+    printf '%*s\n' $((length - ${#header} - 1)) ''
+    local z y x
+    for ((z = 0; z < 24; z++)); do
+      for ((y = 0; y < 32; y++)); do
+        for ((x = 0; x < 40; x++)); do
+          if ((x >= 26 && x < 32 && y >= 12 && y < 20 && z >= 8 && z < 16)); then printf '\x01'; else printf '\x00'; fi
+        done
+      done
+    done
+  } >"$1/mask3.npy"
 }
 
 prepare() {
@@ -115,14 +144,16 @@ prepare() {
   done
   mkdir -p "$ref_dir/setups-input"
   make_setups "$ref_dir/setups-input"
-  for scheme in "${schemes[@]}"; do
-    dir=$ref_dir/setups/$scheme
-    run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/setups-input/setups-$scheme.input" ||
-      { echo "gpu_check prepare: vdwflow failed on the setups input:"; cat "$dir/stderr.txt"; exit 1; }
+  for setup in "${schemes[@]}" "${schemes[@]/#/3d-}"; do
+    local input=setups-$setup.input
+    [ "${setup#3d-}" = "$setup" ] || input=setups3-${setup#3d-}.input
+    dir=$ref_dir/setups/$setup
+    run_solver "$root/build/cpu/bin/vdwflow" "$dir" "$ref_dir/setups-input/$input" ||
+      { echo "gpu_check prepare: vdwflow failed on $input:"; cat "$dir/stderr.txt"; exit 1; }
     grep '^iter=' "$dir/stdout.txt" >"$dir/totals.txt"
-    rm "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input" "$dir/mask.pgm"
+    rm -f "$dir/stdout.txt" "$dir/stderr.txt" "$dir/nw2cuda.input" "$dir/mask.pgm" "$dir/mask3.npy"
     gzip -n -9 "$dir"/B* "$dir"/PV*
-    echo "vdwflow, setups, $scheme (walls, obstacle, wetting, gravity, .vti): $(ls "$dir"/*.gz | wc -l) files"
+    echo "vdwflow, setups, $setup (walls, obstacle, wetting, gravity, .vti): $(ls "$dir"/*.gz | wc -l) files"
   done
 
   # A checkpoint of the square run after its first cycle, which the GPU
@@ -189,7 +220,9 @@ build_cuda() {  # architectures
     zlib=(-DZLIB_INCLUDE_DIR="$ref_dir/zlib"
           -DZLIB_LIBRARY="$(ldconfig -p | awk '/libz\.so\.1 .*x86-64/ {print $NF; exit}')")
   fi
-  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" -DCMAKE_CUDA_ARCHITECTURES="$1" "${zlib[@]}" \
+  local mpi=()
+  ! command -v mpicxx >/dev/null || mpi=(-DVDWFLOW_MPI=ON)
+  cmake --preset cuda -DCMAKE_CUDA_COMPILER="$nvcc" -DCMAKE_CUDA_ARCHITECTURES="$1" "${zlib[@]}" "${mpi[@]}" \
     >"$check_dir/build-cuda.log" 2>&1 &&
     "${@:2}" cmake --build --preset cuda -j "$(nproc)" >>"$check_dir/build-cuda.log" 2>&1
   local rc=$?
@@ -253,18 +286,34 @@ compare_solvers() {
 
 # vdwflow's setups on the GPU against the cpu backend: every file (.vti and
 # .pvd too) and the totals.
+# In two and three dimensions, in one process and (where vdwflow_mpi was
+# built) in two sharing the GPU, each with its own halves of the lattice.
 compare_setups() {
-  for scheme in "${schemes[@]}"; do compare_setup "$scheme"; done
+  local launch=()
+  if [ -x "$bin_dir/vdwflow_mpi" ] && command -v mpirun >/dev/null; then
+    launch=(env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 mpirun --oversubscribe -n 2)
+  else
+    row "vdwflow_mpi, 2 processes" skip "no MPI on this machine (vdwflow_mpi not built)"
+  fi
+  for setup in "${schemes[@]}" "${schemes[@]/#/3d-}"; do
+    compare_setup "$setup" vdwflow
+    ((${#launch[@]} == 0)) || compare_setup "$setup" vdwflow_mpi "${launch[@]}"
+  done
 }
 
-compare_setup() {  # scheme
-  local ref=$ref_dir/setups/$1 dir=$check_dir/run/setups/$1
-  bounded 60 bash -c "$(declare -f run_solver); run_solver '$bin_dir/vdwflow' '$dir' '$ref_dir/setups-input/setups-$1.input'"
+compare_setup() {  # setup program [launcher...]
+  local setup=$1 program=$2 input=setups-$1.input
+  shift 2
+  [ "${setup#3d-}" = "$setup" ] || input=setups3-${setup#3d-}.input
+  local ref=$ref_dir/setups/$setup dir=$check_dir/run/setups/$setup-$program
+  bounded 90 bash -c "$(declare -f run_solver); run_solver '$bin_dir/$program' '$dir' '$ref_dir/setups-input/$input' $*" </dev/null
   local rc=$? same differ extra totals verdict=pass
   compare_files "$ref" "$dir"
   [ "$rc" -eq 0 ] && [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$totals" = same ] ||
     verdict=FAIL
-  row "vdwflow setups ($1) = cpu" "$verdict" \
+  local name="$program setups ($setup)"
+  [ "$program" = vdwflow ] || name="$program -n 2 ($setup)"
+  row "$name = cpu" "$verdict" \
     "$(exit_text "$rc"); files (.vti, .pvd too): $same identical, $differ differ, $extra extra; totals $totals"
 }
 
@@ -324,7 +373,8 @@ sanitize() {
   jobs+=("racecheck vdwflow")
   # vdwflow's other kernels: walls, obstacle, ghost densities, gravity.
   make_setups "$dir"
-  jobs+=("memcheck vdwflow setups" "racecheck vdwflow setups" "memcheck vdwflow lax_wendroff")
+  jobs+=("memcheck vdwflow setups" "racecheck vdwflow setups" "memcheck vdwflow lax_wendroff"
+        "memcheck vdwflow 3d-upwind" "memcheck vdwflow 3d-lax_wendroff")
   local t
   t=$(bound 150)
   for j in "${jobs[@]}"; do
@@ -332,6 +382,8 @@ sanitize() {
     (
       cd "$dir" && mkdir -p "$tool-$p$setups" && cd "$tool-$p$setups" &&
         if [ "$setups" = setups ]; then cp ../setups.input nw2cuda.input && cp ../mask.pgm .;
+        elif [ "${setups#3d-}" != "$setups" ]; then
+          cp "../setups3-${setups#3d-}.input" nw2cuda.input && cp ../mask3.npy .;
         elif [ -n "$setups" ]; then cp "../setups-$setups.input" nw2cuda.input && cp ../mask.pgm .; else
           cp ../small.input nw2cuda.input; fi &&
         timeout -k 3 "$t" "$sanitizer" --tool "$tool" --error-exitcode 99 \
@@ -359,13 +411,15 @@ time_steps() {
   printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' program nodes ms/step MLUPS GB/s \
     copy_GB/s roofline target | tee -a "$report"
   local -A mlups_b=() mlups_lean=()
-  for v in a b c lean walls lax_wendroff; do
-    local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v form=()
+  for v in a b c lean walls lax_wendroff 3d 3d_walls 3d_lax_wendroff; do
+    local bin=$root/build/cuda/bin/step_timer_$v program=vdwflow_$v form=() sizes=(1024 2048 4096)
     [ "$v" != lean ] || program=vdwflow
-    if [ "$v" = walls ] || [ "$v" = lax_wendroff ]; then
-      # vdwflow with walls, wetting and gravity; with the Lax-Wendroff scheme
+    if [ "$v" = walls ] || [ "$v" = lax_wendroff ] || [ "${v#3d}" != "$v" ]; then
+      # vdwflow with walls, wetting and gravity; with the Lax-Wendroff scheme;
+      # the same in three dimensions (a box of n^3 nodes)
       bin=$root/build/cuda/bin/step_timer_lean program=vdwflow+$v form=("$v")
     fi
+    [ "${v#3d}" = "$v" ] || sizes=(128 256)
     if [ ! -x "$bin" ]; then
       say "$(basename "$bin") missing: $program not timed"
       continue
@@ -374,7 +428,7 @@ time_steps() {
       say "step_timer_$v present; dry run: not timed"
       continue
     fi
-    for n in 1024 2048 4096; do
+    for n in "${sizes[@]}"; do
       local out rc
       out=$(bounded 60 "$bin" "$n" "$n" 200 "${form[@]}" 2>&1)
       rc=$?
@@ -390,6 +444,7 @@ time_steps() {
       roof=$(field roofline)
       [ "$v" != b ] || mlups_b[$n]=$(field MLUPS)
       [ "$v" != lean ] || mlups_lean[$n]=$(field MLUPS)
+      [ "$v" != 3d ] || mlups_lean[3d$n]=$(field MLUPS)
       if [ "$n" -eq 4096 ] && [ "$v" != a ] && [ "$v" != lean ]; then
         target=$(awk -v r="$roof" 'BEGIN {print (r >= 0.70 ? ">= 0.70: met" : ">= 0.70: NOT met")}')
       fi
@@ -404,7 +459,13 @@ time_steps() {
         target=$(awk -v w="$(field MLUPS)" -v l="${mlups_lean[$n]}" \
           'BEGIN {printf "cost %.2f x upwind (target <= 1.5)", l / w}')
       fi
-      printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "$program" "${n}x$n" \
+      if [ "$v" = 3d_lax_wendroff ] && [ -n "${mlups_lean[3d$n]:-}" ]; then
+        target=$(awk -v w="$(field MLUPS)" -v l="${mlups_lean[3d$n]}" \
+          'BEGIN {printf "cost %.2f x upwind (target <= 1.6)", l / w}')
+      fi
+      local nodes=${n}x$n
+      [ "${v#3d}" = "$v" ] || nodes=${n}x${n}x$n
+      printf '%-9s %-10s %10s %10s %8s %10s %9s  %s\n' "$program" "$nodes" \
         "$(field ms_per_step)" "$(field MLUPS)" "$(field GBps)" "$(field copy_GBps)" "$roof" \
         "$target" | tee -a "$report"
     done

@@ -1,4 +1,4 @@
-// step_timer_lean NODES_X NODES_Y STEPS [walls | lax_wendroff]: device time
+// step_timer_lean NODES_X NODES_Y STEPS [FORM]: device time
 // of vdwflow's step (the fused step, its image refresh and, in its forms,
 // the ghost cells and the Laplacian pass), measured with events over STEPS
 // steps without snapshots or host waits, beside a device-to-device copy as
@@ -9,8 +9,11 @@
 //
 // (on one line), where GBps counts the bytes a step must move per node
 // (traffic.h; the form's own count) and roofline is GBps over copy_GBps, the
-// copy's bytes counted twice (read and write). "walls": walls around the
-// box with wetting and gravity; "lax_wendroff": that scheme's step. A failed
+// copy's bytes counted twice (read and write). FORM "walls": walls around
+// the box with wetting and gravity; "lax_wendroff": that scheme's step;
+// "3d", "3d_walls", "3d_lax_wendroff": the same on a three-dimensional
+// lattice of NODES_X x NODES_Y x NODES_Y nodes ("3d_walls": walls along y
+// and z, gravity along y, a sphere of solid nodes in the middle). A failed
 // runtime call ends it with a message on standard error and status 1; bad
 // arguments with status 2.
 #include <cuda_runtime.h>
@@ -20,7 +23,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "reporters.h"
 #include "run.h"
@@ -40,7 +45,7 @@ void check(cudaError_t status, const char *what)
 {
     std::fprintf(stderr,
                  "step_timer: %s\nusage: step_timer_lean NODES_X NODES_Y STEPS [walls | "
-                 "lax_wendroff]  (positive integers)\n",
+                 "lax_wendroff | 3d | 3d_walls | 3d_lax_wendroff]  (positive integers)\n",
                  why);
     std::exit(2);
 }
@@ -72,24 +77,48 @@ float timed(cudaEvent_t start, cudaEvent_t stop, Work &&work)
 
 int main(int argc, char **argv)
 {
-    const bool walls = argc == 5 && std::strcmp(argv[4], "walls") == 0;
-    const bool lax_wendroff = argc == 5 && std::strcmp(argv[4], "lax_wendroff") == 0;
-    if (argc != 4 && !walls && !lax_wendroff)
-        usage("three arguments expected, and perhaps walls or lax_wendroff");
+    const std::string form = argc == 5 ? argv[4] : "";
+    const char *const forms[] = {"", "walls", "lax_wendroff", "3d", "3d_walls", "3d_lax_wendroff"};
+    if ((argc != 4 && argc != 5) || std::find(std::begin(forms), std::end(forms), form) == std::end(forms))
+        usage("three arguments expected, and perhaps a form: walls, lax_wendroff, 3d, 3d_walls "
+              "or 3d_lax_wendroff");
     const int nodes_x = positive_argument(argv[1]);
     const int nodes_y = positive_argument(argv[2]);
     const int steps = positive_argument(argv[3]);
+    const bool three = form.compare(0, 2, "3d") == 0;
+    const bool walls = form == "walls" || form == "3d_walls";
+    const bool lax_wendroff = form == "lax_wendroff" || form == "3d_lax_wendroff";
+    const int nodes_z = three ? nodes_y : 1;
 
     // The run of examples/nw2cuda.input on a lattice of the given size.
-    const lean::run_start start = lean::main_job(
-        nodes_x, nodes_y,
-        walls ? "-hwalls xy -hwall_wetting 4e-4 -hgravity_y -0.05"
-              : lax_wendroff ? "-hscheme lax_wendroff" : "");
+    std::string keys = walls ? "-hwall_wetting 4e-4 -hgravity_y -0.05" : "";
+    if (lax_wendroff) keys = "-hscheme lax_wendroff";
+    if (!three && walls) keys += " -hwalls xy";
+    if (three) keys += " -hnodes_z " + std::to_string(nodes_z);
+    if (three && walls) keys += " -hwalls yz";
+    lean::run_start start = lean::main_job(nodes_x, nodes_y, keys);
+    // (3d_walls: a sphere of solid nodes a quarter of the box across)
+    std::vector<unsigned char> sphere;
+    if (three && walls) {
+        const std::vector<std::size_t> shape = {std::size_t(nodes_z), std::size_t(nodes_y),
+                                                std::size_t(nodes_x)};
+        sphere.resize(shape[0] * shape[1] * shape[2]);
+        const double r = nodes_y / 8.0;
+        std::size_t p = 0;
+        for (int z = 0; z < nodes_z; z++)
+            for (int y = 0; y < nodes_y; y++)
+                for (int x = 0; x < nodes_x; x++, p++) {
+                    const double dx = x - nodes_x / 2.0, dy = y - nodes_y / 2.0, dz = z - nodes_z / 2.0;
+                    sphere[p] = dx * dx + dy * dy + dz * dz < r * r;
+                }
+        start.solid = {sphere.data(), shape};
+    }
     try {
         lean::run r(start);
-        const double nodes = static_cast<double>(nodes_x) * nodes_y;
+        const double nodes = static_cast<double>(nodes_x) * nodes_y * nodes_z;
         const int bytes_per_node =
-            lax_wendroff ? lean::kLaxWendroffBytesPerNode : lean::kUpwindBytesPerNode;
+            three ? (lax_wendroff ? lean::kLaxWendroff3BytesPerNode : lean::kUpwind3BytesPerNode)
+                  : (lax_wendroff ? lean::kLaxWendroffBytesPerNode : lean::kUpwindBytesPerNode);
 
         cudaEvent_t begin, end;
         check(cudaEventCreate(&begin), "cudaEventCreate");
@@ -118,10 +147,12 @@ int main(int argc, char **argv)
         const double gbps = mlups * 1e6 * bytes_per_node / 1e9;
         const double copy_gbps =
             2.0 * static_cast<double>(copy_bytes) * kCopies / (copy_ms * 1e-3) / 1e9;
-        std::printf("step_timer variant=lean%s nodes=%dx%d steps=%d ms_per_step=%.4f MLUPS=%.1f "
+        const std::string lattice = std::to_string(nodes_x) + "x" + std::to_string(nodes_y) +
+                                    (three ? "x" + std::to_string(nodes_z) : "");
+        std::printf("step_timer variant=lean%s%s nodes=%s steps=%d ms_per_step=%.4f MLUPS=%.1f "
                     "bytes_per_node=%d GBps=%.1f copy_GBps=%.1f roofline=%.2f\n",
-                    walls ? "+walls" : lax_wendroff ? "+lax_wendroff" : "", nodes_x, nodes_y,
-                    steps, ms_per_step, mlups, bytes_per_node, gbps, copy_gbps, gbps / copy_gbps);
+                    form.empty() ? "" : "+", form.c_str(), lattice.c_str(), steps, ms_per_step,
+                    mlups, bytes_per_node, gbps, copy_gbps, gbps / copy_gbps);
         check(cudaEventDestroy(begin), "cudaEventDestroy");
         check(cudaEventDestroy(end), "cudaEventDestroy");
         for (void *p : {from, to}) check(cudaFree(p), "cudaFree");
