@@ -94,10 +94,13 @@ std::string choose_grid(const configuration &c, int processes, int ranks[3])
         if (fixed[d] == 0) all_given = false;
         else product *= fixed[d];
     }
-    if ((all_given && product != processes) || (!all_given && processes % product != 0))
-        return count_text(fixed) + (all_given ? " make " : " divide into ") +
-               std::to_string(product) + " processes, not the " + std::to_string(processes) +
-               " the run was started with (mpirun -n " + std::to_string(processes) + ")";
+    if (all_given && product != processes)
+        return count_text(fixed) + " make a grid of " + std::to_string(product) +
+               " processes; the run has " + std::to_string(processes);
+    const int given = (fixed[0] != 0) + (fixed[1] != 0) + (dimensions == 3 && fixed[2] != 0);
+    if (!all_given && processes % product != 0)
+        return count_text(fixed) + (given == 1 ? " needs" : " need") + " a number of processes that " +
+               std::to_string(product) + " divides; the run has " + std::to_string(processes);
 
     // Every grid of that many processes; its blocks at least a halo wide
     // along each split direction; the least halo cells per process, ties to

@@ -161,6 +161,7 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
     team &t = r.processes();
     const bool speak = !options.quiet && t.rank() == 0;
     cudaEvent_t cycle_start = nullptr, cycle_stop = nullptr;
+    double halo_before = r.halo_seconds();
     cudaEventCreate(&cycle_start);
     cudaEventCreate(&cycle_stop);
     for (int cycle = 1; cycle <= s.ncycles; cycle++) {
@@ -179,10 +180,16 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
         cudaEventRecord(cycle_stop, 0);
         cudaEventSynchronize(cycle_stop);
         const double seconds = elapsed_ms(cycle_start, cycle_stop) / 1000.0;
+        const double halo = r.halo_seconds() - halo_before;
+        halo_before += halo;
         if (speak) {
             const double updates = static_cast<double>(r.config().node_count()) * steps;
-            std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS\n", cycle, s.ncycles,
+            std::printf("\ncycle %d of %d: %d steps in %.3f s, %.2f MLUPS", cycle, s.ncycles,
                         steps, seconds, seconds > 0.0 ? updates / seconds / 1e6 : 0.0);
+            // (a run over several processes: the first's share of the time in its halos)
+            if (t.size() > 1 && seconds > 0.0)
+                std::printf(", halo exchange %.0f %% of it", 100.0 * halo / seconds);
+            std::printf("\n");
         }
         r.write_snapshot();
         r.write_checkpoint(CHECKPOINT_FILE);

@@ -170,7 +170,7 @@ class Faults(Job):
 
     def test_a_bad_key_or_grid_is_one_line_from_the_first_process(self):
         cases = [
-            ("-hprocesses_x 3", 2, "-hprocesses_x 3 divide into 3 processes, not the 2"),
+            ("-hprocesses_x 3", 2, "-hprocesses_x 3 needs a number of processes that 3 divides; the run has 2"),
             ("-hprocesses_x 4 -hnodes_x 6", 4, "a block needs at least 2 nodes"),
             ("-hinit_radus 3", 3, "unknown key -hinit_radus (did you mean -hinit_radius?)"),
             ("-hsolid_file missing.npy", 2, "missing.npy"),
