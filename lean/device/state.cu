@@ -163,12 +163,12 @@ void device_state::check(cudaError_t status, int line)
 }
 
 device_state::device_state(const configuration &c)
-    : device_state(c, whole_lattice(c), single_process())
+    : device_state(c, whole_lattice(c), nullptr)
 {
 }
 
-device_state::device_state(const configuration &c, const block &b, team &t)
-    : dimensions_(c.dimensions()), part_(b), team_(&t), split_(!b.whole()), halo_(b.halo),
+device_state::device_state(const configuration &c, const block &b, team *t)
+    : dimensions_(c.dimensions()), part_(b), team_(t), split_(!b.whole()), halo_(b.halo),
       nodes_(b.node_count()), velocities_(c.velocities())
 {
     const settings &s = c.keys;

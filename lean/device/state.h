@@ -29,8 +29,8 @@ public:
     explicit device_state(const configuration &c);
     // The state of the block `b` of a split lattice, whose halos the team
     // `t` exchanges with its neighbours after every step (the whole lattice
-    // in one process: the images of its periodic directions).
-    device_state(const configuration &c, const block &b, team &t);
+    // in one process, without a team: the images of its periodic directions).
+    device_state(const configuration &c, const block &b, team *t);
     ~device_state();
     device_state(const device_state &) = delete;
     device_state &operator=(const device_state &) = delete;

@@ -182,10 +182,4 @@ void team::abort(int status)
     std::exit(status);
 }
 
-team &single_process()
-{
-    static team one;
-    return one;
-}
-
 }  // namespace lean

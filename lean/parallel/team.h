@@ -97,7 +97,4 @@ public:
     [[noreturn]] virtual void abort(int status);
 };
 
-// The team of a run in one process.
-team &single_process();
-
 }  // namespace lean

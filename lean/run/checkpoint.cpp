@@ -357,7 +357,8 @@ void write_checkpoint(const std::string &path, const configuration &c, const blo
 void write_checkpoint(const std::string &path, const configuration &c, const double *state,
                       int step)
 {
-    write_checkpoint(path, c, whole_lattice(c), single_process(), state, step);
+    team one;
+    write_checkpoint(path, c, whole_lattice(c), one, state, step);
 }
 
 checkpoint_found read_checkpoint(const std::string &path, configuration &c, const block &b,
@@ -446,7 +447,8 @@ checkpoint_found read_checkpoint(const std::string &path, configuration &c, cons
 checkpoint_found read_checkpoint(const std::string &path, configuration &c, double *state,
                                  int last_step)
 {
-    return read_checkpoint(path, c, whole_lattice(c), single_process(), state, last_step);
+    team one;
+    return read_checkpoint(path, c, whole_lattice(c), one, state, last_step);
 }
 
 }  // namespace lean

@@ -207,7 +207,8 @@ int run_cycles(run &r, const lean_options &options, int resumed_from)
 int run_program(int argc, char **argv, team *processes)
 {
     const lean_options options = parse_options(argc, argv);
-    team &t = processes ? *processes : single_process();
+    team one;  // (a run in this process alone)
+    team &t = processes ? *processes : one;
     const bool first = t.rank() == 0;
     catch_stop_signals();
     if (!options.quiet && first)

@@ -85,7 +85,9 @@ run_start main_job(int nodes_x, int nodes_y, const std::string &keys)
     return start;
 }
 
-run::run(const run_start &start) : team_(start.processes ? start.processes : &single_process())
+run::run(const run_start &start)
+    : own_team_(start.processes ? nullptr : std::make_unique<team>()),
+      team_(start.processes ? start.processes : own_team_.get())
 {
     const bool resuming = !start.checkpoint.empty();
     together(*team_, [&] {
@@ -112,7 +114,7 @@ run::run(const run_start &start) : team_(start.processes ? start.processes : &si
     }
     tag_ = run_tag(c_);
     together(*team_, [&] {
-        device_ = std::make_unique<device_state>(c_, block_, *team_);
+        device_ = std::make_unique<device_state>(c_, block_, team_);
         if (!device_->split()) device_->upload(start_.data());
     });
     // (a split lattice's upload exchanges halos: every process's device state stands)
@@ -136,7 +138,7 @@ void run::arrange_processes()
     int ranks[3] = {1, 1, 1};
     const std::string why = choose_grid(c_, team_->size(), ranks);
     if (!why.empty()) {
-        if (team_ == &single_process())
+        if (own_team_)
             throw error_line(run_failure::input,
                              "%s: %s; this vdwflow runs in one process (build it with "
                              "-DVDWFLOW_MPI=ON for mpirun)",

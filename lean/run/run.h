@@ -113,6 +113,7 @@ private:
     std::size_t lattice_index(std::size_t block_node) const;
     void arrange_processes();
 
+    std::unique_ptr<team> own_team_;  // a run in one process: its team of one
     team *team_ = nullptr;
     configuration c_;
     block block_;
