@@ -209,8 +209,9 @@ void fault_launch();
 void *dynamic_shared_memory();
 
 // Sets the number of worker threads for the launches that follow (1 .. 1024;
-// the default is CUDACPU_THREADS, else all cores). For benchmarks that
-// compare worker counts in one process; call it between launches.
+// the default is CUDACPU_THREADS, else the cores the process may run on).
+// For benchmarks that compare worker counts in one process; call it between
+// launches.
 void set_worker_count(int count);
 
 // The parameter types of a kernel, as a tuple.

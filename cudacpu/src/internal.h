@@ -13,7 +13,8 @@ cudaError_t record(cudaError_t error);
 // entry gives a code of its own); cudaSuccess otherwise.
 cudaError_t injected_failure(const char *function, cudaError_t error);
 
-// Number of worker threads that run blocks (CUDACPU_THREADS, else all cores).
+// Number of worker threads that run blocks (CUDACPU_THREADS, else all the
+// cores the process may run on).
 int worker_count();
 
 // Prints "cudacpu: <message>" on standard error and aborts the process.

@@ -1,5 +1,6 @@
 // The runtime API of cudacpu: errors, fault injection, the device, device
 // memory, symbols and events.
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -172,6 +173,11 @@ int &workers()
                 fatal("CUDACPU_THREADS='%s' is not a worker count from 1 to 1024", text);
             return static_cast<int>(n);
         }
+        // The cores this process may run on: a process bound to some (by
+        // mpirun, srun or taskset) runs that many workers, not one per core
+        // of the machine.
+        cpu_set_t set;
+        if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
         const unsigned cores = std::thread::hardware_concurrency();
         return cores == 0 ? 1 : static_cast<int>(cores);
     }();
