@@ -254,26 +254,47 @@ device_state::device_state(const configuration &c, const block &b, team *t)
 // bytes, before anything is allocated (not a failed allocation halfway).
 void device_state::check_memory(const configuration &c)
 {
+    refuse_beyond(c, part_, team_ ? team_->rank() : 0,
+                  bytes() + doubles(static_cast<std::int64_t>(nodes_)), "");
+}
+
+void device_state::check_fits(const configuration &c, const block &b, const team &t)
+{
+    const bool lw = c.keys.scheme == scheme_kind::lax_wendroff;
+    const int planes = c.dimensions() == 3 ? (lw ? kLean3PlanesLW : kLean3Planes)
+                                           : (lw ? kLeanPlanesLW : kLeanPlanes);
+    const double nodes = static_cast<double>(b.node_count());
+    double needed = (2.0 * planes + 1.0) * nodes * sizeof(double);
+#ifndef __CUDACC__
+    // (the cpu backend's device memory is the host's, where the run holds
+    // the state it starts from beside it: the distributions and the density)
+    needed += (c.velocities() + 1.0) * nodes * sizeof(double);
+#endif
+    refuse_beyond(c, b, t.rank(), static_cast<std::size_t>(std::min(needed, 1e19)), "at least ");
+}
+
+void device_state::refuse_beyond(const configuration &c, const block &b, int rank,
+                                 std::size_t needed, const char *least)
+{
     std::size_t free = 0, total = 0;
     if (cudaMemGetInfo(&free, &total) != cudaSuccess) {
         cudaGetLastError();  // (no figure to go by: the allocations will tell)
         return;
     }
-    const std::size_t needed = bytes() + doubles(static_cast<std::int64_t>(nodes_));
-    if (needed > free) {
-        const settings &s = c.keys;
-        if (split_)
-            throw error_line(run_failure::input,
-                             "%s: a block of %d x %d x %d nodes needs %.3g GB of device memory "
-                             "for its state; the device of process %d has %.3g GB free (run it "
-                             "over more processes)",
-                             c.path.c_str(), part_.extent[0], part_.extent[1], part_.extent[2],
-                             needed / 1e9, team_->rank(), free / 1e9);
+    if (needed <= free) return;
+    const settings &s = c.keys;
+    if (!b.whole())
         throw error_line(run_failure::input,
-                         "%s: the lattice of %d x %d x %d nodes needs %.3g GB of device memory "
-                         "for its state; the device has %.3g GB free",
-                         c.path.c_str(), s.nodes_x, s.nodes_y, s.nodes_z, needed / 1e9, free / 1e9);
-    }
+                         "%s: a block of %d x %d x %d nodes needs %s%.3g GB of device memory "
+                         "for its state; the device of process %d has %.3g GB free (run it "
+                         "over more processes)",
+                         c.path.c_str(), b.extent[0], b.extent[1], b.extent[2], least,
+                         needed / 1e9, rank, free / 1e9);
+    throw error_line(run_failure::input,
+                     "%s: the lattice of %d x %d x %d nodes needs %s%.3g GB of device memory "
+                     "for its state; the device has %.3g GB free",
+                     c.path.c_str(), s.nodes_x, s.nodes_y, s.nodes_z, least, needed / 1e9,
+                     free / 1e9);
 }
 
 device_state::~device_state()

@@ -32,6 +32,10 @@ public:
     // in one process, without a team: the images of its periodic directions).
     device_state(const configuration &c, const block &b, team *t);
     ~device_state();
+    // Refuses, as the constructor would, a block whose two levels alone
+    // exceed the device's free memory: for a run to call before it holds
+    // anything of the lattice's size on the host.
+    static void check_fits(const configuration &c, const block &b, const team &t);
     device_state(const device_state &) = delete;
     device_state &operator=(const device_state &) = delete;
 
@@ -72,6 +76,8 @@ private:
     };
     void check(cudaError_t status, int line);
     void check_memory(const configuration &c);
+    static void refuse_beyond(const configuration &c, const block &b, int rank,
+                              std::size_t needed, const char *least);
     void upload_plane(const double *values, double *level, int plane);
     void download_plane(const double *level, int plane, double *values);
     void refresh_images(double *level, int plane);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "checkpoint.h"
@@ -95,7 +96,10 @@ run::run(const run_start &start)
                                 start.solid);
         arrange_processes();
     });
-    start_.assign(static_cast<std::size_t>(state_planes(c_)) * block_.node_count(), 0.0);
+    together(*team_, [&] {
+        device_state::check_fits(c_, block_, *team_);
+        hold_start();
+    });
     if (resuming) {
         const checkpoint_found found =
             read_checkpoint(start.checkpoint, c_, block_, *team_, start_.data(),
@@ -123,6 +127,32 @@ run::run(const run_start &start)
     snapshots_ = std::make_unique<snapshot_writer>(c_, block_, *team_, start.folder, tag_,
                                                    start.console);
     if (resuming) snapshots_->resume_collection(step_);
+}
+
+// The host copy of the state the run starts from, which the device state
+// takes up: a lattice too large for it is one line naming the bytes, not an
+// allocation failure out of the run.
+void run::hold_start()
+{
+    const std::size_t values = static_cast<std::size_t>(state_planes(c_)) * block_.node_count();
+    try {
+        start_.assign(values, 0.0);
+    } catch (const std::bad_alloc &) {
+        const double gigabytes = static_cast<double>(values) * sizeof(double) / 1e9;
+        if (team_->size() > 1)
+            throw error_line(run_failure::input,
+                             "%s: a block of %d x %d x %d nodes needs %.3g GB of host memory for "
+                             "the state it starts from, which process %d cannot allocate (run it "
+                             "over more processes)",
+                             c_.path.c_str(), block_.extent[0], block_.extent[1], block_.extent[2],
+                             gigabytes, team_->rank());
+        throw error_line(run_failure::input,
+                         "%s: the lattice of %d x %d x %d nodes needs %.3g GB of host memory for "
+                         "the state it starts from (and more on the device), which cannot be "
+                         "allocated",
+                         c_.path.c_str(), c_.keys.nodes_x, c_.keys.nodes_y, c_.keys.nodes_z,
+                         gigabytes);
+    }
 }
 
 // The process grid of a run over several processes (the keys' counts, the

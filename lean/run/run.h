@@ -112,6 +112,7 @@ private:
     void clear_solid(double *values, int per_node) const;
     std::size_t lattice_index(std::size_t block_node) const;
     void arrange_processes();
+    void hold_start();
 
     std::unique_ptr<team> own_team_;  // a run in one process: its team of one
     team *team_ = nullptr;

@@ -147,6 +147,9 @@ TEST(LeanSetup, BadKeysAreRefusedWithOneLineBeforeAnythingIsWritten)
          "completely\\) and -0.00\\d+ \\(the vapour does\\) at -htemperature 0.9 and "
          "-hkappa 0.0001"},
         {"-hwalls y -hwall_wetting -0.01", "-hwall_wetting -0.01: no contact angle exists .*"},
+        // A lattice beyond the machine's memory, before the run holds any of it.
+        {"-hnodes_z 10000000", "the lattice of 16 x 12 x 10000000 nodes needs at least 968 GB "
+                               "of device memory for its state; the device has .* GB free"},
         {"-hgravity_y 1e300",
          "-hgravity_y 1e\\+300: the body force would change the distributions by more than "
          "themselves in one step \\(\\|g\\| dt c / cs\\^2 = .*\\); \\|g\\| must stay below .*"},
