@@ -23,7 +23,7 @@ enum class run_failure { input, file, unstable, device };
 // A failure as a value: the lines a reporter prints on standard output and
 // standard error, and the status the process ends with. The framework's
 // reusable parts (the parameter table, the checks, the snapshot writer)
-// throw it; the spec programs' functions turn it into their report and end
+// throw it; vdwflow_a, _b and _c turn it into their report and end
 // (end_with), vdwflow's driver prints it, its Python module raises it.
 struct run_error : std::exception {
     run_failure kind = run_failure::input;
